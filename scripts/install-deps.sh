@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building, running and testing need, where missing.
+# As root it installs them; otherwise it prints the one command to run and fails.
+set -euo pipefail
+
+packages=(
+    cmake g++ make pkgconf
+    qt6-base-dev libqt6sql6-mysql
+    mariadb-server mariadb-client
+    python3
+    xvfb xdotool x11-apps imagemagick fonts-dejavu-core
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+    [[ $status == "install ok installed" ]] || missing+=("$package")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+if [[ $(id -u) -ne 0 ]]; then
+    echo "These packages are missing. Install them as root, then run this again:" >&2
+    echo "  apt-get install -y ${missing[*]}" >&2
+    exit 1
+fi
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Builds the program and starts it against a private MariaDB server of this checkout.
+#
+#   scripts/run.sh          install what is missing, build, start the server (or reuse it),
+#                           write run/Quorvo.conf if there is none, and start the program in run/
+#   scripts/run.sh --stop   stop the server; its data stays in .local/ for the next start
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+server=$root/.local/mariadb
+workdir=$root/run
+
+if [[ ${1:-} == --stop ]]; then
+    "$root/scripts/mariadb-server.sh" stop "$server"
+    echo "The server is stopped; its data stays in $server."
+    exit 0
+elif [[ $# -gt 0 ]]; then
+    echo "usage: $0 [--stop]" >&2
+    exit 2
+fi
+
+"$root/scripts/install-deps.sh"
+cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake --build "$root/build" -j"$(nproc)" --target quorvo-setup
+
+"$root/scripts/mariadb-server.sh" start "$server"
+# The database exists and its account may use it; the setup tool creates the tables.
+"$root/scripts/mariadb-server.sh" sql "$server" "
+    CREATE DATABASE IF NOT EXISTS ozrinventory;
+    CREATE USER IF NOT EXISTS 'quorvo'@'%' IDENTIFIED BY 'quorvo';
+    GRANT ALL PRIVILEGES ON ozrinventory.* TO 'quorvo'@'%';"
+
+mkdir -p "$workdir"
+if [[ ! -f $workdir/Quorvo.conf ]]; then
+    printf 'hname:127.0.0.1\nMySQLu:quorvo\nMySQLp:quorvo\n' >"$workdir/Quorvo.conf"
+    chmod 600 "$workdir/Quorvo.conf"
+fi
+echo "Server: 127.0.0.1:3306, database ozrinventory, account quorvo (password quorvo)."
+echo "Settings file: $workdir/Quorvo.conf. Stop the server with: scripts/run.sh --stop"
+
+if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} && -z ${QT_QPA_PLATFORM:-} ]]; then
+    echo "There is no display to show the window on (DISPLAY is not set)." >&2
+    echo "Run this from a desktop session, or under a virtual one: xvfb-run scripts/run.sh" >&2
+    exit 1
+fi
+cd "$workdir"
+exec "$root/build/app/quorvo-setup"

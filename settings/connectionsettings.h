@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QString>
+
+// The connection settings of the whole process, as last read from the settings file.
+// Only the settings reader writes them; the connection takes them when it is created.
+namespace ConnectionSettings {
+inline QString dbHost;     // key "hname"
+inline QString dbUser;     // key "MySQLu"
+inline QString dbPassword; // key "MySQLp"
+} // namespace ConnectionSettings

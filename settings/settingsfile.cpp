@@ -1,0 +1,134 @@
+#include "settings/settingsfile.h"
+
+#include "settings/connectionsettings.h"
+
+#include <QFile>
+#include <QStringList>
+#include <QTextStream>
+
+#include <cstdio>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+const QString HostKey = QStringLiteral("hname");
+const QString UserKey = QStringLiteral("MySQLu");
+const QString PasswordKey = QStringLiteral("MySQLp");
+
+// A line is cut at every ':'; the first field is the key, compared exactly.
+QStringList fieldsOf(const QString &line)
+{
+    return line.split(QLatin1Char(':'), Qt::KeepEmptyParts, Qt::CaseSensitive);
+}
+
+// The file carries no encoding of its own: it is in the system's 8-bit encoding, as the main
+// Quorvo application writes and reads it.
+void useSystemEncoding(QTextStream &stream)
+{
+    stream.setEncoding(QStringConverter::System);
+}
+
+// Forces the written content onto the disk, so that the replace below never puts a file in
+// place whose data a power cut could still lose.
+bool syncToDisk(QFile &file)
+{
+#ifdef Q_OS_WIN
+    return FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()))) != 0;
+#else
+    return ::fsync(file.handle()) == 0;
+#endif
+}
+
+// Puts `from` in the place of `to` in one step: at every moment `to` holds either its old or
+// its new content. (QFile::rename refuses an existing target.)
+bool replaceFile(const QString &from, const QString &to)
+{
+#ifdef Q_OS_WIN
+    return MoveFileExW(reinterpret_cast<const wchar_t *>(from.utf16()),
+                       reinterpret_cast<const wchar_t *>(to.utf16()),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+#else
+    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+#endif
+}
+
+} // namespace
+
+bool loadSettingsFile(const QString &fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+
+    QTextStream in(&file);
+    useSystemEncoding(in);
+    while (!in.atEnd()) {
+        const QStringList fields = fieldsOf(in.readLine());
+        const QString &key = fields.first();
+        // A host or user line without ':' has no value and leaves the setting as it was.
+        if (key == HostKey) {
+            if (fields.size() > 1)
+                ConnectionSettings::dbHost = fields.at(1);
+        } else if (key == UserKey) {
+            if (fields.size() > 1)
+                ConnectionSettings::dbUser = fields.at(1);
+        } else if (key == PasswordKey) {
+            // A password line with other than exactly one ':' reads as the empty password.
+            ConnectionSettings::dbPassword = fields.size() == 2 ? fields.at(1) : QString();
+        }
+    }
+    return true;
+}
+
+RewriteFailure rewriteSettingsFile(const QString &fileName, const QString &host,
+                                   const QString &user, const QString &password)
+{
+    QFile oldFile(fileName);
+    QFile newFile(fileName + QStringLiteral(".tmp"));
+
+    if (!oldFile.open(QIODevice::ReadOnly | QIODevice::Text))
+        return RewriteFailure::OpenFailed;
+
+    // The file holds the database password: the new one gets the old one's permissions before
+    // it holds anything, both when it is created and when a leftover of that name is reused.
+    const QFileDevice::Permissions permissions = oldFile.permissions();
+    if (!newFile.open(QIODevice::WriteOnly | QIODevice::Text, permissions))
+        return RewriteFailure::OpenFailed;
+    bool written = newFile.setPermissions(permissions);
+
+    QTextStream in(&oldFile);
+    QTextStream out(&newFile);
+    useSystemEncoding(in);
+    useSystemEncoding(out);
+    while (written && !in.atEnd()) {
+        QString line = in.readLine();
+        const QString key = fieldsOf(line).first();
+        if (key == HostKey)
+            line = HostKey + QLatin1Char(':') + host;
+        else if (key == UserKey)
+            line = UserKey + QLatin1Char(':') + user;
+        else if (key == PasswordKey)
+            line = PasswordKey + QLatin1Char(':') + password;
+        out << line << Qt::endl;
+        written = out.status() == QTextStream::Ok;
+    }
+    oldFile.close();
+
+    written = written && newFile.flush() && syncToDisk(newFile);
+    newFile.close();
+    written = written && newFile.error() == QFileDevice::NoError;
+    if (!written) {
+        newFile.remove();
+        return RewriteFailure::WriteFailed;
+    }
+
+    if (!replaceFile(newFile.fileName(), oldFile.fileName()))
+        return RewriteFailure::RenameFailed;
+    return RewriteFailure::None;
+}

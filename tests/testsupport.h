@@ -1,0 +1,101 @@
+#pragma once
+
+// Small helpers shared by the test classes: file contents, the working directory, and
+// running a step without root's privileges so that permission bits count.
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QString>
+#include <QTest>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace testsupport {
+
+inline void writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
+    QCOMPARE(file.write(content), content.size());
+}
+
+// The raw bytes, or a null array when the file cannot be read.
+inline QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+// The settings file is found in the working directory; a test that uses it runs in its own.
+class CurrentDirectory
+{
+public:
+    explicit CurrentDirectory(const QString &path) : previous(QDir::currentPath())
+    {
+        QDir::setCurrent(path);
+    }
+    ~CurrentDirectory() { QDir::setCurrent(previous); }
+    CurrentDirectory(const CurrentDirectory &) = delete;
+    CurrentDirectory &operator=(const CurrentDirectory &) = delete;
+
+private:
+    QString previous;
+};
+
+#ifdef Q_OS_UNIX
+// Permission bits do not stop root, who runs CI. While this lives, a root process acts with
+// the effective user "nobody", to whom `dir` and everything in it are handed over first.
+class WithoutRoot
+{
+public:
+    static constexpr uid_t Nobody = 65534;
+
+    explicit WithoutRoot(const QString &dir)
+    {
+        if (::geteuid() != 0)
+            return;
+        chownTree(dir);
+        dropped = ::setegid(Nobody) == 0 && ::seteuid(Nobody) == 0;
+    }
+    ~WithoutRoot()
+    {
+        if (dropped) {
+            [[maybe_unused]] const int u = ::seteuid(0);
+            [[maybe_unused]] const int g = ::setegid(0);
+        }
+    }
+    WithoutRoot(const WithoutRoot &) = delete;
+    WithoutRoot &operator=(const WithoutRoot &) = delete;
+
+private:
+    static void chownTree(const QString &dir)
+    {
+        [[maybe_unused]] int rc = ::chown(QFile::encodeName(dir).constData(), Nobody, Nobody);
+        for (const QString &name :
+             QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
+            rc = ::chown(QFile::encodeName(dir + QLatin1Char('/') + name).constData(), Nobody,
+                         Nobody);
+    }
+
+    bool dropped = false;
+};
+
+// The permission bits of a file, as the file system holds them.
+inline unsigned modeOf(const QString &path)
+{
+    struct stat info
+    {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return ~0u;
+    return info.st_mode & 07777u;
+}
+#endif
+
+} // namespace testsupport
