@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # A private MariaDB server on 127.0.0.1:3306 whose data, socket, pid and log live in one folder.
+# QUORVO_DB_ADDRESS picks another loopback address (127.0.0.2, ...) so that several servers
+# can run side by side on port 3306, the only port the program knows.
 #
 #   mariadb-server.sh start DIR    create the data folder if needed, start, wait until ready
 #   mariadb-server.sh stop DIR     stop the server of DIR (by its pid) and wait until it is gone
@@ -16,9 +18,10 @@ socket=$dir/mariadb.sock
 pidfile=$dir/mariadb.pid
 log=$dir/mariadb.log
 port=3306
+address=${QUORVO_DB_ADDRESS:-127.0.0.1}
 
 running() { [[ -f $pidfile ]] && kill -0 "$(cat "$pidfile")" 2>/dev/null; }
-port_taken() { (exec 3<>/dev/tcp/127.0.0.1/$port) 2>/dev/null; }
+port_taken() { (exec 3<>/dev/tcp/$address/$port) 2>/dev/null; }
 as_root_user() { [[ $(id -u) -eq 0 ]] && echo --user=root || true; }
 
 start() {
@@ -26,7 +29,7 @@ start() {
         return 0
     fi
     if port_taken; then
-        echo "Port $port on 127.0.0.1 is already taken by another server." >&2
+        echo "Port $port on $address is already taken by another server." >&2
         echo "Stop that server (for a server of this project: scripts/run.sh --stop) and try again." >&2
         exit 1
     fi
@@ -41,7 +44,7 @@ start() {
     fi
     rm -f "$pidfile"
     mariadbd --no-defaults --datadir="$data" --socket="$socket" --pid-file="$pidfile" \
-        --bind-address=127.0.0.1 --port=$port $(as_root_user) --log-error="$log" \
+        --bind-address="$address" --port=$port $(as_root_user) --log-error="$log" \
         --character-set-server=utf8mb4 --collation-server=utf8mb4_general_ci \
         --innodb-buffer-pool-size=32M --skip-log-bin </dev/null >/dev/null 2>&1 &
     local pid=$!

@@ -17,7 +17,7 @@ trap cleanup EXIT
 "$root/scripts/mariadb-server.sh" start "$server"
 
 # The tests' own account may create and drop databases and end other sessions.
-export QUORVO_TEST_DB_HOST=127.0.0.1
+export QUORVO_TEST_DB_HOST=${QUORVO_DB_ADDRESS:-127.0.0.1}
 export QUORVO_TEST_DB_USER=quorvo_test
 export QUORVO_TEST_DB_PASSWORD=quorvo-test-password
 export QUORVO_TEST_SERVER_DIR=$server
