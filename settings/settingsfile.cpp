@@ -2,6 +2,7 @@
 
 #include "settings/connectionsettings.h"
 
+#include <QDir>
 #include <QFile>
 #include <QStringList>
 #include <QTextStream>
@@ -9,7 +10,6 @@
 #include <cstdio>
 
 #ifdef Q_OS_WIN
-#include <io.h>
 #include <windows.h>
 #else
 #include <unistd.h>
@@ -27,8 +27,8 @@ QStringList fieldsOf(const QString &line)
     return line.split(QLatin1Char(':'), Qt::KeepEmptyParts, Qt::CaseSensitive);
 }
 
-// The file carries no encoding of its own: it is in the system's 8-bit encoding, as the main
-// Quorvo application writes and reads it.
+// The file declares no encoding: it is read and written in the system encoding, as it always
+// has been, so files written by earlier versions keep their meaning.
 void useSystemEncoding(QTextStream &stream)
 {
     stream.setEncoding(QStringConverter::System);
@@ -39,7 +39,17 @@ void useSystemEncoding(QTextStream &stream)
 bool syncToDisk(QFile &file)
 {
 #ifdef Q_OS_WIN
-    return FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()))) != 0;
+    // QFile hands out no native handle on Windows; flushing through a handle of our own
+    // flushes the file's cached data all the same.
+    const QString path = QDir::toNativeSeparators(file.fileName());
+    const HANDLE handle = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()),
+                                      GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    const bool flushed = FlushFileBuffers(handle) != 0;
+    CloseHandle(handle);
+    return flushed;
 #else
     return ::fsync(file.handle()) == 0;
 #endif
@@ -50,8 +60,10 @@ bool syncToDisk(QFile &file)
 bool replaceFile(const QString &from, const QString &to)
 {
 #ifdef Q_OS_WIN
-    return MoveFileExW(reinterpret_cast<const wchar_t *>(from.utf16()),
-                       reinterpret_cast<const wchar_t *>(to.utf16()),
+    const QString source = QDir::toNativeSeparators(from);
+    const QString target = QDir::toNativeSeparators(to);
+    return MoveFileExW(reinterpret_cast<const wchar_t *>(source.utf16()),
+                       reinterpret_cast<const wchar_t *>(target.utf16()),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 #else
     return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
