@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev libqt6sql6-mysql
     mariadb-server mariadb-client
     python3
-    xvfb xdotool x11-apps imagemagick fonts-dejavu-core
+    xvfb xdotool x11-apps imagemagick fonts-dejavu-core tesseract-ocr tesseract-ocr-eng
 )
 
 missing=()

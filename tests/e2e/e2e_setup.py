@@ -1,0 +1,382 @@
+#!/usr/bin/env python3
+"""The real quorvo-setup window, driven end to end as an administrator would drive it.
+
+The program runs unchanged on a private X server (Xvfb) in a temporary working directory with
+its own "Quorvo.conf". It is driven with the pointer and the keyboard only, and everything is
+checked from the outside: the rows, tables and triggers in the database, the bytes and mode
+bits of the settings file, the exit code, and the message label as it appears on screen (its
+text read back by tesseract, its colour from the pixels).
+
+Needs the test server that scripts/test.sh starts (QUORVO_TEST_DB_HOST, QUORVO_TEST_DB_USER,
+QUORVO_TEST_DB_PASSWORD, QUORVO_TEST_SERVER_DIR). Without them every case that needs the
+database fails; set QUORVO_E2E_SKIP_DB=1 to skip those cases on purpose.
+
+    e2e_setup.py --executable build/app/quorvo-setup [--artifacts DIR] [--pictures DIR]
+
+--pictures DIR saves the README's pictures of the real window into DIR.
+"""
+
+import argparse
+import hashlib
+import os
+import shutil
+import stat
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import xsession  # noqa: E402
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+SERVER_SCRIPT = os.path.join(ROOT, "scripts", "mariadb-server.sh")
+
+# Where things are in the two windows, in window coordinates, as their forms lay them out.
+SETUP_LABEL = (20, 20, 281, 41)
+SETUP_USERNAME = (185, 100)
+SETUP_PASSWORD = (185, 127)
+SETUP_OK = (185, 216)
+SETUP_DB_BUTTON = (235, 181)
+CONFIG_HOST = (193, 83)
+CONFIG_USER = (193, 114)
+CONFIG_PASSWORD = (193, 145)
+CONFIG_OK = (265, 176)
+
+EXPLANATION = ("This will atempt to create the database for Quorvo and add\n"
+               " an initial user. Please give this users information below.")
+SUCCESS = ("The system has been set up and the user has been added.\n"
+           "Please close this and log into Quorvo.")
+CONNECTION_FAILED = "The database connection failed. Please try again later."
+DUPLICATE = "There is already a user with that username, please choose another."
+SAVED = "Your database configuration was successfully saved."
+
+INVENTORY_TABLES = {"people", "pkeys", "p_k", "groups", "p_g", "rooms", "k_r", "g_r"}
+TRIGGERS = {
+    ("now_date_pk", "BEFORE", "INSERT"),
+    ("checkout_keys", "AFTER", "INSERT"),
+    ("change_keys", "AFTER", "UPDATE"),
+    ("checkin_keys", "AFTER", "DELETE"),
+}
+# A host on which nothing listens, so a connection is refused at once.
+WRONG_HOST = "127.0.0.253"
+
+# How long a person would wait at most: a run that does not answer gives up after 10 s.
+RUN_TIMEOUT = 45.0
+WINDOW_TIMEOUT = 20.0
+
+OPTIONS = argparse.Namespace(executable=None, artifacts=None, pictures=None)
+
+
+def expected_digest(username, password):
+    """The stored password digest, computed here without the program's code.
+
+    SHA-1 over the raw MD5 of: the first half of the password (half of its UTF-16 length,
+    rounded down), the user name, then the rest of the password, each UTF-16 unit as one
+    Latin-1 byte and every unit above U+00FF as '?'.
+    """
+
+    def units(text):
+        data = text.encode("utf-16-le", errors="surrogatepass")
+        return [int.from_bytes(data[i:i + 2], "little") for i in range(0, len(data), 2)]
+
+    pw = units(password)
+    half = len(pw) // 2
+    mixed = pw[:half] + units(username) + pw[half:]
+    latin1 = bytes(u if u <= 0xFF else ord("?") for u in mixed)
+    return hashlib.sha1(hashlib.md5(latin1).digest()).digest()
+
+
+class Database:
+    """The test server as the mariadb command-line client sees it."""
+
+    def __init__(self):
+        self.host = os.environ.get("QUORVO_TEST_DB_HOST", "")
+        self.user = os.environ.get("QUORVO_TEST_DB_USER", "")
+        self.password = os.environ.get("QUORVO_TEST_DB_PASSWORD", "")
+        self.server_dir = os.environ.get("QUORVO_TEST_SERVER_DIR", "")
+
+    def available(self):
+        return bool(self.host and self.user and self.server_dir)
+
+    def query(self, sql, database="ozrinventory"):
+        env = dict(os.environ, MYSQL_PWD=self.password)
+        result = subprocess.run(
+            ["mariadb", "--no-defaults", "--protocol=TCP", "-h", self.host, "-P", "3306",
+             "-u", self.user, "--batch", "--skip-column-names", "-D", database, "-e", sql],
+            env=env, capture_output=True, timeout=30)
+        if result.returncode != 0:
+            raise AssertionError(f"{sql!r}: {result.stderr.decode(errors='replace')}")
+        lines = result.stdout.decode().splitlines()
+        return [tuple(line.split("\t")) for line in lines]
+
+    def reset_inventory(self):
+        """Empties ozrinventory as a fresh server would have it; the triggers go with p_k."""
+        self.query("SET FOREIGN_KEY_CHECKS = 0; DROP TABLE IF EXISTS users, g_r, k_r, p_g, "
+                   "p_k, rooms, `groups`, pkeys, people; SET FOREIGN_KEY_CHECKS = 1;")
+
+    def tables(self):
+        return {row[0] for row in self.query(
+            "SELECT table_name FROM information_schema.tables "
+            "WHERE table_schema = 'ozrinventory'")}
+
+    def triggers(self):
+        return {(name, timing, event) for name, timing, event, table in self.query(
+            "SELECT trigger_name, action_timing, event_manipulation, event_object_table "
+            "FROM information_schema.triggers WHERE trigger_schema = 'ozrinventory'")
+            if table == "p_k"}
+
+    def users(self):
+        """Every account as (user name, stored password bytes)."""
+        return {name: bytes.fromhex(digest) for name, digest in self.query(
+            "SELECT username, HEX(password) FROM users ORDER BY username")}
+
+    def server(self, command):
+        env = dict(os.environ, QUORVO_DB_ADDRESS=self.host)
+        subprocess.run(["bash", SERVER_SCRIPT, command, self.server_dir], env=env, check=True,
+                       timeout=120, stdout=subprocess.DEVNULL)
+
+
+def settings_text(host, db):
+    return f"hname:{host}\nMySQLu:{db.user}\nMySQLp:{db.password}\n"
+
+
+class SetupWindowTest(unittest.TestCase):
+    """Each case starts the program afresh in a working directory of its own."""
+
+    xserver = None
+
+    @classmethod
+    def setUpClass(cls):
+        cls.xserver_context = xsession.Xvfb(
+            log_path=os.path.join(OPTIONS.artifacts, "xvfb.log"))
+        cls.xserver = cls.xserver_context.__enter__()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.xserver_context.__exit__(None, None, None)
+
+    def setUp(self):
+        self.db = Database()
+        self.workdir = tempfile.mkdtemp(prefix="quorvo-e2e-")
+        self.program = None
+        self.windows = []
+
+    def tearDown(self):
+        if self.program:
+            if self.program.process.poll() is None:
+                self.keep_evidence()
+            self.program.stop()
+        shutil.rmtree(self.workdir, ignore_errors=True)
+
+    def keep_evidence(self):
+        """Saves what the windows still show, for whoever reads a failed run."""
+        for window in self.windows:
+            try:
+                window.save_png(os.path.join(
+                    OPTIONS.artifacts, f"{self.id().split('.')[-1]}-{window.title}.png"))
+            except (xsession.DriverError, subprocess.SubprocessError):
+                pass
+
+    def need_database(self):
+        if self.db.available():
+            return
+        if os.environ.get("QUORVO_E2E_SKIP_DB") == "1":
+            self.skipTest("QUORVO_E2E_SKIP_DB=1 and no test server")
+        self.fail("no test server: run this through scripts/test.sh")
+
+    # --- driving ---------------------------------------------------------------------------
+
+    def start(self, settings, mode=0o600):
+        path = os.path.join(self.workdir, "Quorvo.conf")
+        with open(path, "w", newline="") as f:
+            f.write(settings)
+        os.chmod(path, mode)
+        self.program = xsession.Program(self.xserver, OPTIONS.executable, self.workdir,
+                                         os.path.join(OPTIONS.artifacts, "program.log"))
+        window = self.program.window("Dialog", WINDOW_TIMEOUT)
+        self.windows.append(window)
+        return window
+
+    def label_crop(self, window):
+        return window.screenshot().region(SETUP_LABEL)
+
+    def press_and_wait_for_label(self, window, point, expected, red):
+        """Clicks a button and waits until the label shows expected, in red or not."""
+        before = self.label_crop(window)
+        window.click(*point)
+        return self.wait_for_label(window, before, expected, red)
+
+    def wait_for_label(self, window, before, expected, red):
+        # The run blocks the window until it ends, so the first changed picture of the label
+        # is its final one.
+        try:
+            xsession.wait_until(lambda: self.label_crop(window) != before, RUN_TIMEOUT,
+                                f"the message label to change to {expected!r}")
+        except xsession.DriverError as error:
+            seen = xsession.read_text(window.screenshot(), SETUP_LABEL)
+            raise AssertionError(f"{error}; it still shows {seen!r}") from None
+        self.assert_label(window, expected, red)
+
+    def assert_label(self, window, expected, red):
+        image = window.screenshot()
+        seen = xsession.read_text(image, SETUP_LABEL)
+        self.assertTrue(xsession.shows_text(seen, expected),
+                        f"the label shows {seen!r}, expected the beginning of {expected!r}")
+        red_pixels = image.red_pixels(SETUP_LABEL)
+        if red:
+            self.assertGreater(red_pixels, 50, f"{expected!r} is not shown in red")
+        else:
+            self.assertEqual(red_pixels, 0, f"{expected!r} is shown in red")
+            self.assertGreater(image.dark_pixels(SETUP_LABEL), 50,
+                               f"{expected!r} is not shown in the normal colour")
+
+    def enter_account(self, window, username, password):
+        window.fill(*SETUP_USERNAME, username)
+        window.fill(*SETUP_PASSWORD, password)
+
+    def picture(self, window, name):
+        if OPTIONS.pictures:
+            window.save_png(os.path.join(OPTIONS.pictures, name))
+
+    def assert_still_running(self, window):
+        self.assertIsNone(self.program.process.poll(), "the program ended")
+        self.assertTrue(window.is_viewable(), "the window is gone")
+
+    def close_with_escape(self, window):
+        window.key("Escape")
+        self.assertEqual(self.program.wait_exit(10.0), 0)
+
+    def assert_accounts(self, accounts):
+        """The users table holds exactly these (name, password) accounts, digests included."""
+        stored = self.db.users()
+        self.assertEqual(set(stored), {name for name, _ in accounts})
+        for name, password in accounts:
+            self.assertEqual(len(stored[name]), 20, f"digest of {name} has the wrong length")
+            self.assertEqual(stored[name].hex(), expected_digest(name, password).hex(),
+                             f"stored digest of {name}")
+
+    def assert_schema(self):
+        self.assertEqual(self.db.tables(), INVENTORY_TABLES | {"users"})
+        self.assertEqual(self.db.triggers(), TRIGGERS)
+
+    # --- the cases -------------------------------------------------------------------------
+
+    def test_1_escape_at_once_ends_with_exit_code_zero(self):
+        window = self.start("hname:127.0.0.1\nMySQLu:nobody\nMySQLp:\n")
+        self.assert_label(window, EXPLANATION, red=False)
+        self.picture(window, "setup-start.png")
+        self.close_with_escape(window)
+
+    def test_2_ok_creates_schema_and_accounts(self):
+        self.need_database()
+        self.db.reset_inventory()
+        window = self.start(settings_text(self.db.host, self.db))
+
+        # An odd-length password with a Latin-1 letter: the digest mixes the name in unevenly
+        # and must see the letter as its one Latin-1 byte.
+        first = ("Keyholder", "Kéy-Ring7")
+        self.enter_account(window, *first)
+        self.press_and_wait_for_label(window, SETUP_OK, SUCCESS, red=False)
+        self.picture(window, "setup-success.png")
+        self.assert_schema()
+        self.assert_accounts([first])
+
+        # The same name again adds nothing and leaves the first account as it was.
+        before = self.label_crop(window)
+        window.click(*SETUP_OK)
+        self.wait_for_label(window, before, DUPLICATE, red=True)
+        self.assert_accounts([first])
+
+        second = ("Porter", "gate-42")
+        self.enter_account(window, *second)
+        self.press_and_wait_for_label(window, SETUP_OK, SUCCESS, red=False)
+        self.assert_schema()
+        self.assert_accounts([first, second])
+        self.close_with_escape(window)
+
+    def test_3_wrong_host_corrected_in_the_settings_dialog(self):
+        self.need_database()
+        self.db.reset_inventory()
+        # Key lines in an unusual order among lines that are none; all but hname must stay.
+        lines = [
+            "# Quorvo connection settings",
+            f"MySQLu:{self.db.user}",
+            "",
+            f"hname:{WRONG_HOST}",
+            "HNAME:not-a-key-line",
+            f"MySQLp:{self.db.password}",
+        ]
+        window = self.start("\n".join(lines) + "\n", mode=0o640)
+        account = ("Warden", "tower-bell")
+        self.enter_account(window, *account)
+        self.press_and_wait_for_label(window, SETUP_OK, CONNECTION_FAILED, red=True)
+        self.picture(window, "setup-failure.png")
+        self.assert_still_running(window)
+        self.assertEqual(self.db.tables(), set())
+
+        window.click(*SETUP_DB_BUTTON)
+        config = self.program.window("Database Configuration", WINDOW_TIMEOUT)
+        self.windows.append(config)
+        config.fill(*CONFIG_HOST, self.db.host)
+        self.picture(config, "database-configuration.png")
+        before = self.label_crop(window)
+        config.click(*CONFIG_OK)
+        xsession.wait_until(lambda: not config.is_viewable(), WINDOW_TIMEOUT,
+                            "the settings dialog to close")
+        self.wait_for_label(window, before, SAVED, red=False)
+
+        path = os.path.join(self.workdir, "Quorvo.conf")
+        lines[3] = f"hname:{self.db.host}"
+        with open(path, "rb") as f:
+            self.assertEqual(f.read().decode(), "\n".join(lines) + "\n")
+        self.assertEqual(stat.S_IMODE(os.stat(path).st_mode), 0o640)
+        self.assertFalse(os.path.exists(path + ".tmp"))
+
+        self.press_and_wait_for_label(window, SETUP_OK, SUCCESS, red=False)
+        self.assert_schema()
+        self.assert_accounts([account])
+        self.close_with_escape(window)
+
+    def test_4_server_down_then_started(self):
+        self.need_database()
+        self.db.reset_inventory()
+        window = self.start(settings_text(self.db.host, self.db))
+        account = ("Nightwatch", "lantern")
+        self.enter_account(window, *account)
+        self.db.server("stop")
+        try:
+            self.press_and_wait_for_label(window, SETUP_OK, CONNECTION_FAILED, red=True)
+            self.assert_still_running(window)
+        finally:
+            # Whatever happened, the server is back for the cases and tests that follow.
+            self.db.server("start")
+        self.assertEqual(self.db.tables(), set())
+        self.press_and_wait_for_label(window, SETUP_OK, SUCCESS, red=False)
+        self.assert_schema()
+        self.assert_accounts([account])
+        self.close_with_escape(window)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--executable", required=True)
+    parser.add_argument("--artifacts", default=os.getcwd(),
+                        help="where the X server log, program log and failure pictures go")
+    parser.add_argument("--pictures", help="save the README's pictures here")
+    args, rest = parser.parse_known_args()
+    OPTIONS.executable = os.path.abspath(args.executable)
+    OPTIONS.artifacts = os.path.abspath(args.artifacts)
+    OPTIONS.pictures = os.path.abspath(args.pictures) if args.pictures else None
+    os.makedirs(OPTIONS.artifacts, exist_ok=True)
+    for tool in ("Xvfb", "xdotool", "import", "convert", "tesseract", "mariadb"):
+        if not shutil.which(tool):
+            print(f"{tool} is missing: run scripts/install-deps.sh", file=sys.stderr)
+            return 1
+    program = unittest.main(argv=[sys.argv[0], "-v"] + rest, exit=False)
+    result = program.result
+    return 0 if result.wasSuccessful() and result.testsRun > 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,298 @@
+"""A private X server and a program on it, driven from the outside as a person would.
+
+Everything here reads the screen and sends input through the X server only (xdotool for
+input, ImageMagick for screenshots, tesseract for reading text), so the program under test
+runs exactly as shipped. Every wait is bounded; every process started here is stopped by
+its own pid.
+"""
+
+import difflib
+import os
+import re
+import select
+import signal
+import subprocess
+import tempfile
+import time
+
+
+class DriverError(Exception):
+    """The window did not do what a person would have seen it do."""
+
+
+def wait_until(predicate, timeout, what, interval=0.05):
+    """Polls predicate until it returns a true value and returns that, or fails after timeout."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() >= deadline:
+            raise DriverError(f"timed out after {timeout:g} s waiting for {what}")
+        time.sleep(interval)
+
+
+def stop_process(process, timeout=5.0):
+    """Terminates a process started here, then kills it if it does not go in time."""
+    if process.poll() is not None:
+        return process.returncode
+    process.send_signal(signal.SIGTERM)
+    try:
+        return process.wait(timeout)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        return process.wait(timeout)
+
+
+def display_in_use(number):
+    """Whether any X server, also one in another /tmp, holds this display number."""
+    if os.path.exists(f"/tmp/.X{number}-lock") or os.path.exists(f"/tmp/.X11-unix/X{number}"):
+        return True
+    # The abstract socket is shared by every process of the network namespace.
+    try:
+        with open("/proc/net/unix") as sockets:
+            return any(line.rstrip().endswith(f"@/tmp/.X11-unix/X{number}") for line in sockets)
+    except OSError:
+        return False
+
+
+class Xvfb:
+    """A virtual X server of our own on a display number that nothing else uses."""
+
+    def __init__(self, width=1024, height=768, log_path=os.devnull):
+        self.size = (width, height)
+        self.log_path = log_path
+        self.process = None
+        self.display = None
+        # Qt wants a private runtime folder and complains about any other.
+        self.runtime_dir = tempfile.TemporaryDirectory(prefix="quorvo-xdg-")
+
+    def __enter__(self):
+        # Start high and spread by pid, away from the low numbers that desktops and other
+        # test runs pick first; a server that loses a race for its number simply exits.
+        first = 100 + os.getpid() % 400
+        for number in range(first, first + 50):
+            if display_in_use(number):
+                continue
+            if self._start(number):
+                self.display = f":{number}"
+                return self
+        raise DriverError("Xvfb could not start on any free display number")
+
+    def _start(self, number):
+        read_end, write_end = os.pipe()
+        with open(self.log_path, "ab") as log:
+            self.process = subprocess.Popen(
+                ["Xvfb", f":{number}", "-displayfd", str(write_end), "-screen", "0",
+                 f"{self.size[0]}x{self.size[1]}x24", "-nolisten", "tcp", "-noreset"],
+                pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=log,
+                start_new_session=True)
+        os.close(write_end)
+        answer = b""
+        try:
+            # Xvfb writes the display number once it accepts connections, and closes the pipe
+            # without a word when it cannot listen. It writes the number and the line end
+            # separately and dies if the pipe is gone before the second write, so read on
+            # until the line end.
+            deadline = time.monotonic() + 20.0
+            while not answer.endswith(b"\n"):
+                remaining = deadline - time.monotonic()
+                ready, _, _ = select.select([read_end], [], [], max(remaining, 0))
+                chunk = os.read(read_end, 64) if ready else b""
+                if not chunk:
+                    break
+                answer += chunk
+        finally:
+            os.close(read_end)
+        answer = answer.decode(errors="replace").strip()
+        if answer == str(number) and self.process.poll() is None:
+            return True
+        stop_process(self.process)
+        self.process = None
+        return False
+
+    def __exit__(self, *exc):
+        if self.process:
+            stop_process(self.process)
+        self.runtime_dir.cleanup()
+
+    def env(self):
+        env = dict(os.environ)
+        env["DISPLAY"] = self.display
+        env["QT_QPA_PLATFORM"] = "xcb"
+        env["XDG_RUNTIME_DIR"] = self.runtime_dir.name
+        # The pictures and the text recognition need the same look on every machine.
+        env.pop("QT_STYLE_OVERRIDE", None)
+        env.pop("QT_SCALE_FACTOR", None)
+        return env
+
+    def run(self, *args, timeout=10.0, check=True):
+        """Runs an X client (xdotool, import, ...) against this display."""
+        result = subprocess.run(args, env=self.env(), capture_output=True, timeout=timeout)
+        if check and result.returncode != 0:
+            raise DriverError(f"{' '.join(args)} failed: {result.stderr.decode(errors='replace')}")
+        return result
+
+
+class Image:
+    """An RGB screenshot, as ImageMagick hands it over in binary PPM."""
+
+    def __init__(self, ppm):
+        match = re.match(rb"P6\s+(\d+)\s+(\d+)\s+(\d+)\s", ppm)
+        if not match or match.group(3) != b"255":
+            raise DriverError("screenshot is no 8-bit PPM")
+        self.width, self.height = int(match.group(1)), int(match.group(2))
+        self.pixels = ppm[match.end():]
+        self.ppm = ppm
+
+    def pixel(self, x, y):
+        offset = 3 * (y * self.width + x)
+        return tuple(self.pixels[offset:offset + 3])
+
+    def region(self, rect):
+        x, y, w, h = rect
+        return [self.pixel(i, j) for j in range(y, min(y + h, self.height))
+                for i in range(x, min(x + w, self.width))]
+
+    def red_pixels(self, rect):
+        """Pixels that only red text can give: strongly red, little green or blue."""
+        return sum(1 for r, g, b in self.region(rect) if r >= 170 and g <= 90 and b <= 90)
+
+    def dark_pixels(self, rect):
+        """Pixels of ordinary (dark grey to black) text on the light dialog background."""
+        return sum(1 for r, g, b in self.region(rect) if max(r, g, b) <= 90)
+
+
+class Window:
+    """A top-level window of the program, addressed in its own coordinates."""
+
+    def __init__(self, xserver, window_id, title):
+        self.x = xserver
+        self.id = window_id
+        self.title = title
+
+    def geometry(self):
+        out = self.x.run("xdotool", "getwindowgeometry", "--shell", self.id).stdout.decode()
+        values = dict(line.split("=", 1) for line in out.split() if "=" in line)
+        return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+
+    def is_viewable(self):
+        return self.x.run("xdotool", "search", "--onlyvisible", "--name",
+                          f"^{re.escape(self.title)}$", check=False).stdout.split().count(
+                              self.id.encode()) > 0
+
+    def click(self, x, y):
+        """Moves the pointer onto (x, y) of the window and clicks there, as a hand would."""
+        self.x.run("xdotool", "mousemove", "--window", self.id, str(x), str(y), "click", "1")
+
+    def focus(self):
+        self.x.run("xdotool", "windowfocus", self.id)
+
+    def key(self, *keys):
+        """Presses keys (X key names) through the X test extension, to the focused window."""
+        self.focus()
+        self.x.run("xdotool", "key", "--clearmodifiers", *keys)
+
+    def type_text(self, text):
+        self.focus()
+        self.x.run("xdotool", "type", "--delay", "15", "--clearmodifiers", text)
+
+    def fill(self, x, y, text):
+        """Clicks into the field at (x, y), selects what it holds and types text over it."""
+        self.click(x, y)
+        self.key("ctrl+a")
+        if text:
+            self.type_text(text)
+        else:
+            self.key("BackSpace")
+
+    def screenshot(self):
+        return Image(self.x.run("import", "-window", self.id, "-depth", "8", "ppm:-").stdout)
+
+    def save_png(self, path):
+        os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
+        # A small palette keeps the pictures in the repository small and sharp.
+        self.x.run("import", "-window", self.id, "-strip", "+dither", "-colors", "64",
+                   f"png8:{path}")
+
+
+def find_window(xserver, pid, title, timeout=10.0):
+    """Waits until the process shows a mapped top-level window with exactly this title."""
+
+    def search():
+        out = xserver.run("xdotool", "search", "--all", "--onlyvisible", "--pid", str(pid),
+                          "--name", f"^{re.escape(title)}$", check=False).stdout.split()
+        return out[-1].decode() if out else None
+
+    return Window(xserver, wait_until(search, timeout, f"window '{title}' of pid {pid}"), title)
+
+
+def read_text(image, rect, scale=4):
+    """Reads the text in a rectangle of a screenshot with tesseract, on a scaled-up grey crop."""
+    x, y, w, h = rect
+    convert = subprocess.run(
+        ["convert", "ppm:-", "-crop", f"{w}x{h}+{x}+{y}", "+repage", "-colorspace", "Gray",
+         "-resize", f"{scale * 100}%", "-threshold", "60%", "png:-"],
+        input=image.ppm, capture_output=True, timeout=20, check=True)
+    ocr = subprocess.run(["tesseract", "stdin", "stdout", "--psm", "6"], input=convert.stdout,
+                         capture_output=True, timeout=30, check=True)
+    return ocr.stdout.decode(errors="replace")
+
+
+def normalise(text):
+    return " ".join(text.split())
+
+
+def shows_text(seen, expected, min_chars=20, min_ratio=0.9):
+    """True when each recognised line is the beginning of the expected line in its place.
+
+    A label cuts off what does not fit, so only the visible beginning of each line can be
+    compared, and its last (half-cut) character is no evidence either way.
+    """
+    seen_lines = [normalise(line) for line in seen.splitlines() if line.strip()]
+    expected_lines = [normalise(line) for line in expected.splitlines()]
+    if len(seen_lines) != len(expected_lines) or sum(map(len, seen_lines)) < min_chars:
+        return False
+    for line, want in zip(seen_lines, expected_lines):
+        visible = line if line == want else line[:-1]
+        matcher = difflib.SequenceMatcher(None, visible, want[:len(visible)])
+        if not visible or matcher.ratio() < min_ratio:
+            return False
+    return True
+
+
+class Program:
+    """The program under test, started in a working directory on the private X server."""
+
+    def __init__(self, xserver, executable, workdir, log_path):
+        self.x = xserver
+        self.log = open(log_path, "ab")
+        self.process = subprocess.Popen([executable], cwd=workdir, env=xserver.env(),
+                                        stdout=self.log, stderr=subprocess.STDOUT,
+                                        start_new_session=True)
+
+    @property
+    def pid(self):
+        return self.process.pid
+
+    def window(self, title, timeout=10.0):
+        return find_window(self.x, self.pid, title, timeout)
+
+    def wait_exit(self, timeout=10.0):
+        try:
+            return self.process.wait(timeout)
+        except subprocess.TimeoutExpired as error:
+            raise DriverError(f"the program did not end within {timeout:g} s") from error
+
+    def peak_memory_kib(self):
+        """The peak resident set size so far (VmHWM), read while the program runs."""
+        with open(f"/proc/{self.pid}/status") as status:
+            for line in status:
+                if line.startswith("VmHWM:"):
+                    return int(line.split()[1])
+        raise DriverError("no VmHWM in /proc status")
+
+    def stop(self):
+        code = stop_process(self.process)
+        self.log.close()
+        return code
