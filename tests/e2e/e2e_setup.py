@@ -9,7 +9,7 @@ text read back by tesseract, its colour from the pixels).
 
 Needs the test server that scripts/test.sh starts (QUORVO_TEST_DB_HOST, QUORVO_TEST_DB_USER,
 QUORVO_TEST_DB_PASSWORD, QUORVO_TEST_SERVER_DIR). Without them every case that needs the
-database fails; set QUORVO_E2E_SKIP_DB=1 to skip those cases on purpose.
+database fails; set QUORVO_TEST_SKIP_DB=1 to skip those cases on purpose.
 
     e2e_setup.py --executable build/app/quorvo-setup [--artifacts DIR] [--pictures DIR]
 
@@ -181,8 +181,8 @@ class SetupWindowTest(unittest.TestCase):
     def need_database(self):
         if self.db.available():
             return
-        if os.environ.get("QUORVO_E2E_SKIP_DB") == "1":
-            self.skipTest("QUORVO_E2E_SKIP_DB=1 and no test server")
+        if os.environ.get("QUORVO_TEST_SKIP_DB") == "1":
+            self.skipTest("QUORVO_TEST_SKIP_DB=1 and no test server")
         self.fail("no test server: run this through scripts/test.sh")
 
     # --- driving ---------------------------------------------------------------------------
