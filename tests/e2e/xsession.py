@@ -117,13 +117,13 @@ class Xvfb:
         self.runtime_dir.cleanup()
 
     def env(self):
-        env = dict(os.environ)
+        # The pictures, the click positions and the text recognition need the same look on
+        # every machine, so no style, theme or scaling setting of the caller gets through.
+        env = {k: v for k, v in os.environ.items()
+               if not k.startswith(("QT_", "QML_", "XDG_", "WAYLAND_"))}
         env["DISPLAY"] = self.display
         env["QT_QPA_PLATFORM"] = "xcb"
         env["XDG_RUNTIME_DIR"] = self.runtime_dir.name
-        # The pictures and the text recognition need the same look on every machine.
-        env.pop("QT_STYLE_OVERRIDE", None)
-        env.pop("QT_SCALE_FACTOR", None)
         return env
 
     def run(self, *args, timeout=10.0, check=True):
