@@ -363,9 +363,9 @@ void TestDataConfig::shouldRefuseInput_data()
     QTest::newRow("CR LF in password") << "h"
                                        << "u"
                                        << "p\r\nq" << unfit;
-    QTest::newRow("unchanged host, ':' in password") << "mem-host"
-                                                     << "mem-user"
-                                                     << "mem:password" << unfit;
+    QTest::newRow("':' in password, host and user unchanged") << "mem-host"
+                                                              << "mem-user"
+                                                              << "mem:password" << unfit;
 }
 
 void TestDataConfig::shouldRefuseInput()
