@@ -4,6 +4,7 @@
 
 #include "app/showerror.h"
 #include "db/inventorydb.h"
+#include "settings/dataconfig.h"
 #include "settings/settingsfile.h"
 
 setup::setup(QWidget *parent) : QDialog(parent), ui(std::make_unique<SetupForm>())
@@ -28,6 +29,16 @@ bool setup::readSettings(QLabel *label)
     return false;
 }
 
-void setup::config() {}
+// A connection that is already held keeps the settings it was made with; only the next one
+// made takes the saved values.
+void setup::config()
+{
+    DataConfig dialog;
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    readSettings(ui->label);
+    // Replaces whatever the reading showed: the file has just been written.
+    ui->label->setText(tr("Your database configuration was successfully saved."));
+}
 
 void setup::accept() {}
