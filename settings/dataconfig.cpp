@@ -70,5 +70,9 @@ void DataConfig::accept()
     case RewriteFailure::RenameFailed:
         showError(ui->DataConfigErrorLabel, tr("Error, could not rename new config file."));
         return;
+    case RewriteFailure::KeyLineMissing:
+        showError(ui->DataConfigErrorLabel,
+                  tr("The file has no line for a changed value. Nothing was saved."));
+        return;
     }
 }

@@ -164,13 +164,11 @@ void TestSettingsButton::shouldShowSavedMessageAfterSave()
 
 void TestSettingsButton::shouldOpenWithSavedValuesNextTime()
 {
-    // No password line: the typed password goes nowhere, and the settings are read back from
-    // the file rather than taken from the fields, so the next opening shows the old one.
-    writeFile(Conf, "hname:disk-host\nMySQLu:disk-user\n");
+    writeFile(Conf, "hname:disk-host\nMySQLu:disk-user\nMySQLp:disk-password\n");
     openSettings([](QDialog *dialog) {
         QCOMPARE(field(dialog, "lineEdit_DataConfigHost")->text(), QStringLiteral("disk-host"));
         QCOMPARE(field(dialog, "lineEdit_DataConfigUser")->text(), QStringLiteral("disk-user"));
-        QCOMPARE(field(dialog, "lineEdit_DataConfigPass")->text(), QStringLiteral("mem-password"));
+        QCOMPARE(field(dialog, "lineEdit_DataConfigPass")->text(), QStringLiteral("disk-password"));
         fill(dialog, QStringLiteral("first-host"), QStringLiteral("first-user"),
              QStringLiteral("typed-password"));
         press(dialog, QDialogButtonBox::Ok);
@@ -185,9 +183,10 @@ void TestSettingsButton::shouldOpenWithSavedValuesNextTime()
     });
     QCOMPARE(host, QStringLiteral("first-host"));
     QCOMPARE(user, QStringLiteral("first-user"));
-    QCOMPARE(password, QStringLiteral("mem-password"));
+    QCOMPARE(password, QStringLiteral("typed-password"));
     QCOMPARE(shown, Saved);
-    QCOMPARE(readFile(Conf), QByteArray("hname:first-host\nMySQLu:first-user\n"));
+    QCOMPARE(readFile(Conf),
+             QByteArray("hname:first-host\nMySQLu:first-user\nMySQLp:typed-password\n"));
 }
 
 void TestSettingsButton::shouldChangeNothingWhenNotSaved_data()

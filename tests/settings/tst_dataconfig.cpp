@@ -46,7 +46,14 @@ public:
 };
 
 // What a failed save leaves behind on disk.
-enum class Damage { MissingFile, FileIsDirectory, TmpIsDirectory, DiskFull, RenameRefused };
+enum class Damage {
+    MissingFile,
+    FileIsDirectory,
+    TmpIsDirectory,
+    DiskFull,
+    RenameRefused,
+    NoPasswordLine
+};
 
 } // namespace
 
@@ -472,6 +479,9 @@ QByteArray TestDataConfig::damage(Damage kind)
         return OnDisk;
     case Damage::DiskFull:
         return OnDisk;
+    case Damage::NoPasswordLine:
+        writeFile(Conf, "hname:mem-host\nMySQLu:mem-user\n");
+        return "hname:mem-host\nMySQLu:mem-user\n";
     case Damage::RenameRefused:
         // A leftover from an earlier attempt, as the directory will take no new file.
         writeFile(Tmp, "stale");
@@ -522,6 +532,10 @@ void TestDataConfig::shouldStayOpenWhenSaveFails_data()
         << Damage::FileIsDirectory << open << QByteArray();
     QTest::newRow("temporary name taken by a directory")
         << Damage::TmpIsDirectory << open << QByteArray();
+    // The new password would go nowhere and read back as the old one.
+    QTest::newRow("no line for the changed password")
+        << Damage::NoPasswordLine << "The file has no line for a changed value. Nothing was saved."
+        << QByteArray();
 #ifdef Q_OS_UNIX
     QTest::newRow("disk full") << Damage::DiskFull
                                << "The file could not be written. Please try again later."
