@@ -48,8 +48,9 @@ const QString CreateGR = QStringLiteral(
     "KEY (Gid, RoomId), FOREIGN KEY (Gid) REFERENCES `groups`(Gid) ON DELETE cascade, "
     "FOREIGN KEY (RoomId) REFERENCES rooms(RoomID) ON DELETE cascade ) Engine = Innodb;");
 
-// MySQL's client handles DELIMITER itself and servers refuse it; it is sent for servers that
-// took it, and whatever the answer is, it changes nothing.
+// DELIMITER is a command of the mysql client, not of the server: servers answer both with an
+// error, which changes nothing and is not looked at. The triggers need no delimiter, as each
+// goes whole in one call.
 const QString DelimiterBackslash = QStringLiteral("set DELIMITER = \\");
 const QString DelimiterSemicolon = QStringLiteral("set DELIMITER = ;");
 
