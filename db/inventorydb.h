@@ -9,13 +9,31 @@ class QSqlDatabase;
 
 // The one connection of the setup tool to the inventory database. It exists only while its
 // connection is open: the constructor opens it or throws DbError::ConnectionFailed.
+//
+// Every failure of an operation is thrown as a plain int DbError code; operations that send SQL
+// return true otherwise.
 class InventoryDb
 {
 public:
+    // Registers the connection under connectionName (dropping a stale registration of that
+    // name first), configures it from ConnectionSettings and opens it.
     InventoryDb(const QString &connectionName, const QString &databaseName);
+    // Leaves the connection registered and open; the next construction with the same name
+    // removes it.
     ~InventoryDb();
     InventoryDb(const InventoryDb &) = delete;
     InventoryDb &operator=(const InventoryDb &) = delete;
+
+    bool transaction();
+    bool commit();
+    bool rollback();
+
+    // Creates the inventory tables and the triggers on p_k. Tables that exist are left as they
+    // are, so a repeated run keeps their rows.
+    bool createSchema();
+
+    // Creates the table of login accounts if it is missing and adds one account.
+    bool addUser(QString username, QByteArray digest);
 
 private:
     std::unique_ptr<QSqlDatabase> db;

@@ -118,15 +118,20 @@ RewriteFailure rewriteSettingsFile(const QString &fileName, const QString &host,
     QTextStream out(&newFile);
     useSystemEncoding(in);
     useSystemEncoding(out);
+    bool hostLine = false, userLine = false, passwordLine = false;
     while (written && !in.atEnd()) {
         QString line = in.readLine();
         const QString key = fieldsOf(line).first();
-        if (key == HostKey)
+        if (key == HostKey) {
             line = HostKey + QLatin1Char(':') + host;
-        else if (key == UserKey)
+            hostLine = true;
+        } else if (key == UserKey) {
             line = UserKey + QLatin1Char(':') + user;
-        else if (key == PasswordKey)
+            userLine = true;
+        } else if (key == PasswordKey) {
             line = PasswordKey + QLatin1Char(':') + password;
+            passwordLine = true;
+        }
         out << line << Qt::endl;
         written = out.status() == QTextStream::Ok;
     }
@@ -138,6 +143,14 @@ RewriteFailure rewriteSettingsFile(const QString &fileName, const QString &host,
     if (!written) {
         newFile.remove();
         return RewriteFailure::WriteFailed;
+    }
+    // Reading keeps the in-memory value of a key without a line; a changed value would be lost
+    // while the caller reports it saved.
+    if ((!hostLine && host != ConnectionSettings::dbHost) ||
+        (!userLine && user != ConnectionSettings::dbUser) ||
+        (!passwordLine && password != ConnectionSettings::dbPassword)) {
+        newFile.remove();
+        return RewriteFailure::KeyLineMissing;
     }
 
     if (!replaceFile(newFile.fileName(), oldFile.fileName()))

@@ -15,6 +15,9 @@ enum class RewriteFailure {
     OpenFailed,   // the old file could not be read, or the new one not created
     WriteFailed,  // the new file could not be written in full; it has been removed
     RenameFailed, // the new file could not replace the old one; both are left in place
+    // A value that differs from ConnectionSettings has no key line to go to, so it would read
+    // back as the old value; nothing was written. (Lines are never added to the file.)
+    KeyLineMissing,
 };
 
 // Rewrites the file with new values on its key lines, keeping every other line and the order.

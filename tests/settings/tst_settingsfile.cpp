@@ -29,6 +29,8 @@ private slots:
 
     void shouldRewriteKeyLinesOnly_data();
     void shouldRewriteKeyLinesOnly();
+    void shouldRefuseChangedValueWithoutKeyLine_data();
+    void shouldRefuseChangedValueWithoutKeyLine();
     void shouldKeepPermissions_data();
     void shouldKeepPermissions();
     void shouldLeaveFilesWhenOpeningFails_data();
@@ -162,9 +164,51 @@ void TestSettingsFile::shouldRewriteKeyLinesOnly()
     QFETCH(QString, password);
     writeFile(conf(), before);
 
+    // The values in memory are the new ones, so a key without a line loses nothing.
+    ConnectionSettings::dbHost = QStringLiteral("nh");
+    ConnectionSettings::dbUser = QStringLiteral("nu");
+    ConnectionSettings::dbPassword = password;
     QCOMPARE(rewriteSettingsFile(conf(), QStringLiteral("nh"), QStringLiteral("nu"), password),
              RewriteFailure::None);
     QTEST(readFile(conf()), "after");
+    QVERIFY(!QFile::exists(tmp()));
+}
+
+void TestSettingsFile::shouldRefuseChangedValueWithoutKeyLine_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("password");
+
+    QTest::newRow("empty file") << QByteArray() << "nh"
+                                << "old-user"
+                                << "old-password";
+    QTest::newRow("no host line") << QByteArray("MySQLu:u\nMySQLp:p\n") << "nh"
+                                  << "old-user"
+                                  << "old-password";
+    QTest::newRow("no user line") << QByteArray("hname:h\nMySQLp:p\n") << "old-host"
+                                  << "nu"
+                                  << "old-password";
+    QTest::newRow("no password line") << QByteArray("hname:h\nMySQLu:u\n") << "old-host"
+                                      << "old-user"
+                                      << "np";
+    QTest::newRow("password line in capitals only")
+        << QByteArray("hname:h\nMySQLu:u\nMYSQLP:p\n") << "nh"
+        << "nu"
+        << "";
+}
+
+void TestSettingsFile::shouldRefuseChangedValueWithoutKeyLine()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, host);
+    QFETCH(QString, user);
+    QFETCH(QString, password);
+    writeFile(conf(), content);
+
+    QCOMPARE(rewriteSettingsFile(conf(), host, user, password), RewriteFailure::KeyLineMissing);
+    QCOMPARE(readFile(conf()), content);
     QVERIFY(!QFile::exists(tmp()));
 }
 
@@ -186,7 +230,7 @@ void TestSettingsFile::shouldKeepPermissions()
 #else
     QFETCH(unsigned, mode);
     QFETCH(bool, leftoverTmp);
-    writeFile(conf(), "hname:h\nMySQLp:secret\n");
+    writeFile(conf(), "hname:h\nMySQLu:u\nMySQLp:secret\n");
     QCOMPARE(::chmod(QFile::encodeName(conf()).constData(), mode), 0);
     if (leftoverTmp) {
         writeFile(tmp(), "stale");
@@ -195,7 +239,7 @@ void TestSettingsFile::shouldKeepPermissions()
 
     QCOMPARE(rewriteSettingsFile(conf(), "nh", "nu", "np"), RewriteFailure::None);
     QCOMPARE(modeOf(conf()), mode);
-    QCOMPARE(readFile(conf()), QByteArray("hname:nh\nMySQLp:np\n"));
+    QCOMPARE(readFile(conf()), QByteArray("hname:nh\nMySQLu:nu\nMySQLp:np\n"));
 #endif
 }
 
@@ -261,7 +305,7 @@ void TestSettingsFile::shouldKeepBothFilesWhenReplaceFails()
     QSKIP("Needs a directory that refuses new entries");
 #else
     // Both files may be written, but the directory takes no rename.
-    const QByteArray content("hname:h\nMySQLp:p\n");
+    const QByteArray content("hname:h\nMySQLu:u\nMySQLp:p\n");
     writeFile(conf(), content);
     writeFile(tmp(), "stale");
     RewriteFailure result = RewriteFailure::None;
@@ -274,7 +318,7 @@ void TestSettingsFile::shouldKeepBothFilesWhenReplaceFails()
 
     QCOMPARE(result, RewriteFailure::RenameFailed);
     QCOMPARE(readFile(conf()), content);
-    QCOMPARE(readFile(tmp()), QByteArray("hname:nh\nMySQLp:np\n"));
+    QCOMPARE(readFile(tmp()), QByteArray("hname:nh\nMySQLu:nu\nMySQLp:np\n"));
 #endif
 }
 

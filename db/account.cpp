@@ -1,0 +1,39 @@
+#include "db/inventorydb.h"
+
+#include "db/dberror.h"
+
+#include <QDebug>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+namespace {
+
+// The Quorvo application reads these two columns when an account logs in. The password is the
+// 20 raw digest bytes: a binary column stores them unchanged whatever the character set of the
+// database, where a text column would refuse or cut bytes that are not valid text.
+const QString CreateUsers =
+    QStringLiteral("create table IF NOT EXISTS users( username varchar(25) primary key, password "
+                   "varbinary(30)) Engine = Innodb;");
+const QString InsertUser = QStringLiteral("insert into users (username, password) values (?, ?)");
+
+} // namespace
+
+bool InventoryDb::addUser(QString username, QByteArray digest)
+{
+    QSqlQuery query(*db);
+
+    query.prepare(CreateUsers);
+    if (!query.exec()) {
+        qDebug() << "Table 1" << Qt::endl;
+        throw int{DbError::ConnectionFailed};
+    }
+
+    query.prepare(InsertUser);
+    query.bindValue(0, username, QSql::In);
+    query.bindValue(1, digest, QSql::In);
+    if (!query.exec())
+        throw classifyError(query.lastError());
+    return true;
+}

@@ -1,0 +1,78 @@
+#include "settings/dataconfig.h"
+
+#include "ui_dataconfig.h"
+
+#include "app/showerror.h"
+#include "settings/connectionsettings.h"
+#include "settings/settingsfile.h"
+
+namespace {
+
+// The file keeps one "key:value" per line: a ':' would cut the value short when it is read
+// back, and a line break would add lines, even key lines, to the file.
+bool fitsSettingsFormat(const QString &value)
+{
+    return !value.contains(QLatin1Char(':')) && !value.contains(QLatin1Char('\n')) &&
+           !value.contains(QLatin1Char('\r'));
+}
+
+} // namespace
+
+DataConfig::DataConfig(QWidget *parent) : QDialog(parent), ui(std::make_unique<DataConfigForm>())
+{
+    ui->setupUi(this);
+    ui->lineEdit_DataConfigPass->setEchoMode(QLineEdit::Password);
+    ui->lineEdit_DataConfigHost->setText(ConnectionSettings::dbHost);
+    ui->lineEdit_DataConfigUser->setText(ConnectionSettings::dbUser);
+    ui->lineEdit_DataConfigPass->setText(ConnectionSettings::dbPassword);
+}
+
+DataConfig::~DataConfig() = default;
+
+void DataConfig::accept()
+{
+    // Taken as typed: blanks may be part of a value.
+    const QString host = ui->lineEdit_DataConfigHost->text();
+    const QString user = ui->lineEdit_DataConfigUser->text();
+    const QString password = ui->lineEdit_DataConfigPass->text();
+
+    if (host.isEmpty()) {
+        showError(ui->DataConfigErrorLabel, tr("You must enter a hostname."));
+        return;
+    }
+    if (user.isEmpty()) {
+        showError(ui->DataConfigErrorLabel, tr("You must enter a username."));
+        return;
+    }
+    if (!fitsSettingsFormat(host) || !fitsSettingsFormat(user) || !fitsSettingsFormat(password)) {
+        showError(ui->DataConfigErrorLabel, tr("The values may not contain ':' or line breaks."));
+        return;
+    }
+    // Nothing to store: the file is left alone even if it holds other values than memory.
+    if (host == ConnectionSettings::dbHost && user == ConnectionSettings::dbUser &&
+        password == ConnectionSettings::dbPassword) {
+        QDialog::reject();
+        return;
+    }
+
+    switch (rewriteSettingsFile(SettingsFileName, host, user, password)) {
+    case RewriteFailure::None:
+        QDialog::accept();
+        return;
+    case RewriteFailure::OpenFailed:
+        showError(ui->DataConfigErrorLabel,
+                  tr("The file could not be opened. Please try again later."));
+        return;
+    case RewriteFailure::WriteFailed:
+        showError(ui->DataConfigErrorLabel,
+                  tr("The file could not be written. Please try again later."));
+        return;
+    case RewriteFailure::RenameFailed:
+        showError(ui->DataConfigErrorLabel, tr("Error, could not rename new config file."));
+        return;
+    case RewriteFailure::KeyLineMissing:
+        showError(ui->DataConfigErrorLabel,
+                  tr("The file has no line for a changed value. Nothing was saved."));
+        return;
+    }
+}
