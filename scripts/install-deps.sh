@@ -8,7 +8,8 @@ packages=(
     qt6-base-dev libqt6sql6-mysql
     mariadb-server mariadb-client
     python3
-    xvfb xdotool x11-apps imagemagick fonts-dejavu-core tesseract-ocr tesseract-ocr-eng
+    xvfb xdotool x11-apps x11-xserver-utils imagemagick fonts-dejavu-core
+    tesseract-ocr tesseract-ocr-eng
 )
 
 missing=()

@@ -39,9 +39,11 @@ SETUP_PASSWORD = (185, 127)
 SETUP_OK = (185, 216)
 SETUP_DB_BUTTON = (235, 181)
 CONFIG_HOST = (193, 83)
-CONFIG_USER = (193, 114)
-CONFIG_PASSWORD = (193, 145)
 CONFIG_OK = (265, 176)
+# The insides of the three fields, for reading what they show.
+CONFIG_HOST_TEXT = (141, 75, 105, 18)
+CONFIG_USER_TEXT = (141, 106, 105, 18)
+CONFIG_PASSWORD_TEXT = (141, 137, 105, 18)
 
 EXPLANATION = ("This will atempt to create the database for Quorvo and add\n"
                " an initial user. Please give this users information below.")
@@ -237,7 +239,7 @@ class SetupWindowTest(unittest.TestCase):
         self.assert_colour(state["image"], expected, red)
 
     def assert_label(self, window, expected, red):
-        image = window.screenshot()
+        image = window.settled_screenshot()
         seen = xsession.read_text(image, SETUP_LABEL)
         self.assertTrue(xsession.shows_text(seen, expected),
                         f"the label shows {seen!r}, expected the beginning of {expected!r}")
@@ -343,6 +345,16 @@ class SetupWindowTest(unittest.TestCase):
         window.click(*SETUP_DB_BUTTON)
         config = self.program.window("Database Configuration", WINDOW_TIMEOUT)
         self.windows.append(config)
+        # It opens with the settings read from the file, the password masked.
+        shown = config.settled_screenshot()
+
+        def field(rect):
+            return xsession.normalise(xsession.read_text(shown, rect, single_line=True))
+
+        self.assertEqual(field(CONFIG_HOST_TEXT), WRONG_HOST)
+        # Text recognition reads an underscore as a blank.
+        self.assertEqual(field(CONFIG_USER_TEXT), self.db.user.replace("_", " "))
+        self.assertNotIn(self.db.password[:6], field(CONFIG_PASSWORD_TEXT))
         config.fill(*CONFIG_HOST, self.db.host)
         self.picture(config, "database-configuration.png")
         before = self.label_crop(window)
@@ -422,7 +434,7 @@ def main():
     OPTIONS.artifacts = os.path.abspath(args.artifacts)
     OPTIONS.pictures = os.path.abspath(args.pictures) if args.pictures else None
     os.makedirs(OPTIONS.artifacts, exist_ok=True)
-    for tool in ("Xvfb", "xdotool", "import", "convert", "tesseract", "mariadb"):
+    for tool in ("Xvfb", "xdotool", "xmodmap", "import", "convert", "tesseract", "mariadb"):
         if not shutil.which(tool):
             print(f"{tool} is missing: run scripts/install-deps.sh", file=sys.stderr)
             return 1

@@ -64,6 +64,7 @@ class Xvfb:
         self.log_path = log_path
         self.process = None
         self.display = None
+        self.mapped = set()
         # Qt wants a private runtime folder and complains about any other.
         self.runtime_dir = tempfile.TemporaryDirectory(prefix="quorvo-xdg-")
 
@@ -125,6 +126,28 @@ class Xvfb:
         env["QT_QPA_PLATFORM"] = "xcb"
         env["XDG_RUNTIME_DIR"] = self.runtime_dir.name
         return env
+
+    def map_characters(self, text):
+        """Puts each non-ASCII character of text on a spare key for good.
+
+        xdotool would map a missing character onto a spare key only for the moment of the
+        press and back at once; a program that reads the key map after that drops the
+        character. A lasting mapping leaves nothing to race.
+        """
+        wanted = {c for c in text if ord(c) > 0x7E} - self.mapped
+        if not wanted:
+            return
+        table = self.run("xmodmap", "-pke").stdout.decode().splitlines()
+        spare = [int(line.split()[1]) for line in table
+                 if line.startswith("keycode") and not line.split("=", 1)[1].strip()]
+        spare = [code for code in spare if code > 8]
+        if len(spare) < len(wanted):
+            raise DriverError("no spare keys left to type on")
+        for code, char in zip(spare, sorted(wanted)):
+            # Latin-1 keysyms are the code point; the others are 0x1000000 + the code point.
+            keysym = ord(char) if ord(char) <= 0xFF else 0x1000000 + ord(char)
+            self.run("xmodmap", "-e", f"keycode {code} = 0x{keysym:x}")
+            self.mapped.add(char)
 
     def run(self, *args, timeout=10.0, check=True):
         """Runs an X client (xdotool, import, ...) against this display."""
@@ -194,6 +217,7 @@ class Window:
         self.x.run("xdotool", "key", "--clearmodifiers", *keys)
 
     def type_text(self, text):
+        self.x.map_characters(text)
         self.focus()
         self.x.run("xdotool", "type", "--delay", "15", "--clearmodifiers", text)
 
@@ -208,6 +232,22 @@ class Window:
 
     def screenshot(self):
         return Image(self.x.run("import", "-window", self.id, "-depth", "8", "ppm:-").stdout)
+
+    def settled_screenshot(self, timeout=10.0):
+        """A screenshot once the window has painted: two in a row agree and show something.
+
+        A window is mapped before its first paint, so the first pictures may be empty.
+        """
+        state = {"previous": None}
+
+        def settled():
+            image = self.screenshot()
+            same = image.pixels == state["previous"]
+            state["previous"] = image.pixels
+            painted = len(set(image.pixels[i:i + 3] for i in range(0, len(image.pixels), 3)))
+            return image if same and painted > 2 else None
+
+        return wait_until(settled, timeout, f"window '{self.title}' to be painted", 0.05)
 
     def save_png(self, path):
         os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
@@ -227,14 +267,15 @@ def find_window(xserver, pid, title, timeout=10.0):
     return Window(xserver, wait_until(search, timeout, f"window '{title}' of pid {pid}"), title)
 
 
-def read_text(image, rect, scale=4):
+def read_text(image, rect, scale=4, single_line=False):
     """Reads the text in a rectangle of a screenshot with tesseract, on a scaled-up grey crop."""
     x, y, w, h = rect
     convert = subprocess.run(
         ["convert", "ppm:-", "-crop", f"{w}x{h}+{x}+{y}", "+repage", "-colorspace", "Gray",
          "-resize", f"{scale * 100}%", "-threshold", "60%", "png:-"],
         input=image.ppm, capture_output=True, timeout=20, check=True)
-    ocr = subprocess.run(["tesseract", "stdin", "stdout", "--psm", "6"], input=convert.stdout,
+    psm = "7" if single_line else "6"
+    ocr = subprocess.run(["tesseract", "stdin", "stdout", "--psm", psm], input=convert.stdout,
                          capture_output=True, timeout=30, check=True)
     return ocr.stdout.decode(errors="replace")
 
