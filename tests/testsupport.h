@@ -10,6 +10,8 @@
 #include <QTest>
 
 #ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -84,6 +86,35 @@ private:
     }
 
     bool dropped = false;
+};
+
+// A full disk, as far as this process can tell: while this lives, no file grows beyond `bytes`
+// and a write past that fails (with the signal that would end the process ignored).
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes) : previousHandler(std::signal(SIGXFSZ, SIG_IGN))
+    {
+        active = ::getrlimit(RLIMIT_FSIZE, &previous) == 0;
+        rlimit small = previous;
+        small.rlim_cur = bytes;
+        active = active && ::setrlimit(RLIMIT_FSIZE, &small) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        if (active)
+            ::setrlimit(RLIMIT_FSIZE, &previous);
+        std::signal(SIGXFSZ, previousHandler);
+    }
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+    bool isActive() const { return active; }
+
+private:
+    void (*previousHandler)(int);
+    rlimit previous{};
+    bool active = false;
 };
 
 // The permission bits of a file, as the file system holds them.

@@ -13,12 +13,6 @@
 #include <QTranslator>
 #include <QtTest>
 
-#include <csignal>
-
-#ifdef Q_OS_UNIX
-#include <sys/resource.h>
-#endif
-
 using namespace testsupport;
 
 namespace {
@@ -495,16 +489,10 @@ void TestDataConfig::clickOkDamaged(Damage kind)
 {
 #ifdef Q_OS_UNIX
     if (kind == Damage::DiskFull) {
-        // A file-size limit stands in for a full disk: the new file cannot take the content.
-        const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit previous{};
-        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &previous), 0);
-        rlimit small = previous;
-        small.rlim_cur = 16;
-        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        // The new file cannot take the whole content.
+        FileSizeLimit limit(16);
+        QVERIFY(limit.isActive());
         pressOk();
-        ::setrlimit(RLIMIT_FSIZE, &previous);
-        std::signal(SIGXFSZ, previousHandler);
         return;
     }
     if (kind == Damage::RenameRefused) {
