@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QString>
 #include <QTest>
+#include <QTranslator>
 
 #ifdef Q_OS_UNIX
 #include <csignal>
@@ -33,6 +34,25 @@ inline QByteArray readFile(const QString &path)
         return {};
     return file.readAll();
 }
+
+// Answers every text of one context with a marked copy, to show which context a text uses.
+class MarkingTranslator : public QTranslator
+{
+public:
+    explicit MarkingTranslator(const char *marked) : context(marked) {}
+
+    QString translate(const char *textContext, const char *sourceText, const char *,
+                      int) const override
+    {
+        if (qstrcmp(textContext, context) != 0)
+            return {};
+        return QStringLiteral("[%1]").arg(QString::fromUtf8(sourceText));
+    }
+    bool isEmpty() const override { return false; }
+
+private:
+    const char *context;
+};
 
 // The settings file is found in the working directory; a test that uses it runs in its own.
 class CurrentDirectory

@@ -10,7 +10,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QTranslator>
 #include <QtTest>
 
 using namespace testsupport;
@@ -25,19 +24,6 @@ QString red(const QString &message)
 {
     return QStringLiteral("<font color='red'>%1</font>").arg(message);
 }
-
-// Answers every text of one context with a marked copy, to show which context a text uses.
-class MarkingTranslator : public QTranslator
-{
-public:
-    QString translate(const char *context, const char *sourceText, const char *, int) const override
-    {
-        if (qstrcmp(context, "DataConfig") != 0)
-            return {};
-        return QStringLiteral("[%1]").arg(QString::fromUtf8(sourceText));
-    }
-    bool isEmpty() const override { return false; }
-};
 
 // What a failed save leaves behind on disk.
 enum class Damage {
@@ -282,7 +268,7 @@ void TestDataConfig::shouldLeaveGridRowOneEmpty()
 
 void TestDataConfig::shouldTranslateTextsInTheDataConfigContext()
 {
-    MarkingTranslator translator;
+    MarkingTranslator translator("DataConfig");
     QVERIFY(QCoreApplication::installTranslator(&translator));
     DataConfig translated;
     QCoreApplication::removeTranslator(&translator);
