@@ -19,6 +19,8 @@
 #include <QStringList>
 #include <QTest>
 
+#include <memory>
+
 // Like QVERIFY, and on failure prints what the driver said.
 #define QVERIFY_SQL(query, call) QVERIFY2((query).call, qPrintable((query).lastError().text()))
 
@@ -197,6 +199,32 @@ private:
     const AdminConnection &admin;
     QString name;
     bool created = false;
+};
+
+// What every case on a scratch database works with. A test class inherits it beside QObject,
+// calls startCase() from init() (then QUORVO_REQUIRE_SERVER(*admin)) and endCase() from
+// cleanup(), after it has destroyed the program's objects on the connection.
+class DatabaseCase
+{
+protected:
+    void startCase(const QString &prefix)
+    {
+        connectionName = uniqueName(prefix);
+        useTestServer();
+        admin = std::make_unique<AdminConnection>();
+        if (admin->isOpen())
+            scratch = std::make_unique<ScratchDatabase>(*admin);
+    }
+    void endCase()
+    {
+        scratch.reset();
+        admin.reset();
+        QSqlDatabase::removeDatabase(connectionName);
+    }
+
+    QString connectionName; // the program's connection of this case
+    std::unique_ptr<AdminConnection> admin;
+    std::unique_ptr<ScratchDatabase> scratch;
 };
 
 // The server session behind a registered connection of the program, seen through a second

@@ -8,8 +8,11 @@
 #include <QFile>
 #include <QString>
 #include <QTest>
+#include <QTranslator>
 
 #ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -31,6 +34,25 @@ inline QByteArray readFile(const QString &path)
         return {};
     return file.readAll();
 }
+
+// Answers every text of one context with a marked copy, to show which context a text uses.
+class MarkingTranslator : public QTranslator
+{
+public:
+    explicit MarkingTranslator(const char *marked) : context(marked) {}
+
+    QString translate(const char *textContext, const char *sourceText, const char *,
+                      int) const override
+    {
+        if (qstrcmp(textContext, context) != 0)
+            return {};
+        return QStringLiteral("[%1]").arg(QString::fromUtf8(sourceText));
+    }
+    bool isEmpty() const override { return false; }
+
+private:
+    const char *context;
+};
 
 // The settings file is found in the working directory; a test that uses it runs in its own.
 class CurrentDirectory
@@ -84,6 +106,35 @@ private:
     }
 
     bool dropped = false;
+};
+
+// A full disk, as far as this process can tell: while this lives, no file grows beyond `bytes`
+// and a write past that fails (with the signal that would end the process ignored).
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes) : previousHandler(std::signal(SIGXFSZ, SIG_IGN))
+    {
+        active = ::getrlimit(RLIMIT_FSIZE, &previous) == 0;
+        rlimit small = previous;
+        small.rlim_cur = bytes;
+        active = active && ::setrlimit(RLIMIT_FSIZE, &small) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        if (active)
+            ::setrlimit(RLIMIT_FSIZE, &previous);
+        std::signal(SIGXFSZ, previousHandler);
+    }
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+    bool isActive() const { return active; }
+
+private:
+    void (*previousHandler)(int);
+    rlimit previous{};
+    bool active = false;
 };
 
 // The permission bits of a file, as the file system holds them.

@@ -9,7 +9,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QTranslator>
 #include <QtTest>
 
 using namespace testsupport;
@@ -21,19 +20,6 @@ const QString Explanation =
                    " an initial user. Please give this users information below.");
 const QString Unreadable =
     QStringLiteral("<font color='red'>The configuration file could not be read.</font>");
-
-// Answers every text of one context with a marked copy, to show which context a text uses.
-class MarkingTranslator : public QTranslator
-{
-public:
-    QString translate(const char *context, const char *sourceText, const char *, int) const override
-    {
-        if (qstrcmp(context, "setup") != 0)
-            return {};
-        return QStringLiteral("[%1]").arg(QString::fromUtf8(sourceText));
-    }
-    bool isEmpty() const override { return false; }
-};
 
 } // namespace
 
@@ -188,7 +174,7 @@ void TestSetupDialog::shouldShowOnlyTheLatestError()
 
 void TestSetupDialog::shouldTranslateTextsInTheSetupContext()
 {
-    MarkingTranslator translator;
+    MarkingTranslator translator("setup");
     QVERIFY(QCoreApplication::installTranslator(&translator));
     setup dialog;
     QCoreApplication::removeTranslator(&translator);

@@ -11,6 +11,7 @@
 #include <memory>
 
 using testdatabase::AdminConnection;
+using testdatabase::DatabaseCase;
 using testdatabase::ScratchDatabase;
 using testsupport::DigestVector;
 using testsupport::MessageLog;
@@ -29,7 +30,7 @@ int addUserCode(InventoryDb &db, const QString &user, const QByteArray &digest)
 
 } // namespace
 
-class TestAccount : public QObject
+class TestAccount : public QObject, private DatabaseCase
 {
     Q_OBJECT
 
@@ -51,19 +52,13 @@ private:
     // The accounts as the server holds them: name, then the stored bytes.
     QList<QPair<QString, QByteArray>> accounts() const;
 
-    QString connectionName;
-    std::unique_ptr<AdminConnection> admin;
-    std::unique_ptr<ScratchDatabase> scratch;
     std::unique_ptr<InventoryDb> db;
 };
 
 void TestAccount::init()
 {
-    connectionName = testdatabase::uniqueName(QStringLiteral("account"));
-    testdatabase::useTestServer();
-    admin = std::make_unique<AdminConnection>();
+    startCase(QStringLiteral("account"));
     QUORVO_REQUIRE_SERVER(*admin);
-    scratch = std::make_unique<ScratchDatabase>(*admin);
     QVERIFY(scratch->isCreated());
     db = std::make_unique<InventoryDb>(connectionName, scratch->databaseName());
 }
@@ -71,9 +66,7 @@ void TestAccount::init()
 void TestAccount::cleanup()
 {
     db.reset();
-    scratch.reset();
-    admin.reset();
-    QSqlDatabase::removeDatabase(connectionName);
+    endCase();
 }
 
 QList<QPair<QString, QByteArray>> TestAccount::accounts() const

@@ -11,6 +11,7 @@
 #include <memory>
 
 using testdatabase::AdminConnection;
+using testdatabase::DatabaseCase;
 using testdatabase::ScratchDatabase;
 using testsupport::MessageLog;
 
@@ -31,7 +32,7 @@ int constructionCode(const QString &connectionName, const QString &databaseName)
 
 } // namespace
 
-class TestInventoryDb : public QObject
+class TestInventoryDb : public QObject, private DatabaseCase
 {
     Q_OBJECT
 
@@ -46,28 +47,18 @@ private slots:
     void shouldReuseNameOfDestroyedObject();
     void shouldForwardTransactionCalls();
     void shouldReportLostConnectionAfterKill();
-
-private:
-    QString connectionName;
-    std::unique_ptr<AdminConnection> admin;
-    std::unique_ptr<ScratchDatabase> scratch;
 };
 
 void TestInventoryDb::init()
 {
-    connectionName = testdatabase::uniqueName(QStringLiteral("inventory"));
-    testdatabase::useTestServer();
-    admin = std::make_unique<AdminConnection>();
+    startCase(QStringLiteral("inventory"));
     QUORVO_REQUIRE_SERVER(*admin);
-    scratch = std::make_unique<ScratchDatabase>(*admin);
     QVERIFY(scratch->isCreated());
 }
 
 void TestInventoryDb::cleanup()
 {
-    scratch.reset();
-    admin.reset();
-    QSqlDatabase::removeDatabase(connectionName);
+    endCase();
 }
 
 void TestInventoryDb::shouldOpenTheNamedDatabase()

@@ -9,6 +9,7 @@
 #include <memory>
 
 using testdatabase::AdminConnection;
+using testdatabase::DatabaseCase;
 using testdatabase::ScratchDatabase;
 using testsupport::MessageLog;
 
@@ -38,7 +39,7 @@ int schemaCode(InventoryDb &db)
 
 } // namespace
 
-class TestSchema : public QObject
+class TestSchema : public QObject, private DatabaseCase
 {
     Q_OBJECT
 
@@ -63,19 +64,13 @@ private:
     // came as prepared statements.
     QPair<int, int> sessionCounters() const;
 
-    QString connectionName;
-    std::unique_ptr<AdminConnection> admin;
-    std::unique_ptr<ScratchDatabase> scratch;
     std::unique_ptr<InventoryDb> db;
 };
 
 void TestSchema::init()
 {
-    connectionName = testdatabase::uniqueName(QStringLiteral("schema"));
-    testdatabase::useTestServer();
-    admin = std::make_unique<AdminConnection>();
+    startCase(QStringLiteral("schema"));
     QUORVO_REQUIRE_SERVER(*admin);
-    scratch = std::make_unique<ScratchDatabase>(*admin);
     QVERIFY(scratch->isCreated());
     db = std::make_unique<InventoryDb>(connectionName, scratch->databaseName());
 }
@@ -83,9 +78,7 @@ void TestSchema::init()
 void TestSchema::cleanup()
 {
     db.reset();
-    scratch.reset();
-    admin.reset();
-    QSqlDatabase::removeDatabase(connectionName);
+    endCase();
 }
 
 QStringList TestSchema::tables() const

@@ -10,14 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QTranslator>
 #include <QtTest>
-
-#include <csignal>
-
-#ifdef Q_OS_UNIX
-#include <sys/resource.h>
-#endif
 
 using namespace testsupport;
 
@@ -31,19 +24,6 @@ QString red(const QString &message)
 {
     return QStringLiteral("<font color='red'>%1</font>").arg(message);
 }
-
-// Answers every text of one context with a marked copy, to show which context a text uses.
-class MarkingTranslator : public QTranslator
-{
-public:
-    QString translate(const char *context, const char *sourceText, const char *, int) const override
-    {
-        if (qstrcmp(context, "DataConfig") != 0)
-            return {};
-        return QStringLiteral("[%1]").arg(QString::fromUtf8(sourceText));
-    }
-    bool isEmpty() const override { return false; }
-};
 
 // What a failed save leaves behind on disk.
 enum class Damage {
@@ -288,7 +268,7 @@ void TestDataConfig::shouldLeaveGridRowOneEmpty()
 
 void TestDataConfig::shouldTranslateTextsInTheDataConfigContext()
 {
-    MarkingTranslator translator;
+    MarkingTranslator translator("DataConfig");
     QVERIFY(QCoreApplication::installTranslator(&translator));
     DataConfig translated;
     QCoreApplication::removeTranslator(&translator);
@@ -495,16 +475,10 @@ void TestDataConfig::clickOkDamaged(Damage kind)
 {
 #ifdef Q_OS_UNIX
     if (kind == Damage::DiskFull) {
-        // A file-size limit stands in for a full disk: the new file cannot take the content.
-        const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit previous{};
-        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &previous), 0);
-        rlimit small = previous;
-        small.rlim_cur = 16;
-        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        // The new file cannot take the whole content.
+        FileSizeLimit limit(16);
+        QVERIFY(limit.isActive());
         pressOk();
-        ::setrlimit(RLIMIT_FSIZE, &previous);
-        std::signal(SIGXFSZ, previousHandler);
         return;
     }
     if (kind == Damage::RenameRefused) {

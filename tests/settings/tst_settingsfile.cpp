@@ -6,12 +6,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <csignal>
-
-#ifdef Q_OS_UNIX
-#include <sys/resource.h>
-#endif
-
 using namespace testsupport;
 
 Q_DECLARE_METATYPE(RewriteFailure)
@@ -283,15 +277,12 @@ void TestSettingsFile::shouldKeepOldFileWhenWritingFails()
     const QByteArray content("# a settings file longer than the limit\nhname:h\nMySQLp:p\n");
     writeFile(conf(), content);
 
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit previous{};
-    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &previous), 0);
-    rlimit small = previous;
-    small.rlim_cur = 16;
-    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const RewriteFailure result = rewriteSettingsFile(conf(), "nh", "nu", "np");
-    ::setrlimit(RLIMIT_FSIZE, &previous);
-    std::signal(SIGXFSZ, previousHandler);
+    RewriteFailure result = RewriteFailure::None;
+    {
+        FileSizeLimit limit(16);
+        QVERIFY(limit.isActive());
+        result = rewriteSettingsFile(conf(), "nh", "nu", "np");
+    }
 
     QCOMPARE(result, RewriteFailure::WriteFailed);
     QCOMPARE(readFile(conf()), content);
