@@ -34,7 +34,8 @@ InventoryDb::InventoryDb(const QString &connectionName, const QString &databaseN
         return;
 
     qDebug() << db->lastError() << Qt::endl;
-    // removeDatabase warns about, and cannot drop, a connection whose handle is still alive.
+    // removeDatabase warns while a handle of the connection is alive, and leaves that handle
+    // unusable: the handle goes first.
     db.reset();
     QSqlDatabase::removeDatabase(connectionName);
     throw int{DbError::ConnectionFailed};

@@ -3,10 +3,12 @@
 # As root it installs them; otherwise it prints the one command to run and fails.
 set -euo pipefail
 
+# The server's core only: the full server package would start a system-wide server on port 3306
+# at install time, where the scripts start a private one.
 packages=(
     cmake g++ make pkgconf
     qt6-base-dev libqt6sql6-mysql
-    mariadb-server mariadb-client
+    mariadb-server-core mariadb-client
     python3
     xvfb xdotool x11-apps x11-xserver-utils imagemagick fonts-dejavu-core
     tesseract-ocr tesseract-ocr-eng

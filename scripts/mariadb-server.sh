@@ -20,7 +20,18 @@ log=$dir/mariadb.log
 port=3306
 address=${QUORVO_DB_ADDRESS:-127.0.0.1}
 
-running() { [[ -f $pidfile ]] && kill -0 "$(cat "$pidfile")" 2>/dev/null; }
+# The pid file outlives a reboot or a killed server: its number counts only while it still
+# names a server of this folder.
+running() {
+    [[ -f $pidfile ]] || return 1
+    local pid
+    pid=$(cat "$pidfile")
+    if kill -0 "$pid" 2>/dev/null && tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -qF -- "--pid-file=$pidfile"; then
+        return 0
+    fi
+    rm -f "$pidfile"
+    return 1
+}
 port_taken() { (exec 3<>/dev/tcp/$address/$port) 2>/dev/null; }
 as_root_user() { [[ $(id -u) -eq 0 ]] && echo --user=root || true; }
 

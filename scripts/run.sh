@@ -8,6 +8,7 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 server=$root/.local/mariadb
 workdir=$root/run
+address=${QUORVO_DB_ADDRESS:-127.0.0.1}
 
 if [[ ${1:-} == --stop ]]; then
     "$root/scripts/mariadb-server.sh" stop "$server"
@@ -31,10 +32,10 @@ cmake --build "$root/build" -j"$(nproc)" --target quorvo-setup
 
 mkdir -p "$workdir"
 if [[ ! -f $workdir/Quorvo.conf ]]; then
-    printf 'hname:127.0.0.1\nMySQLu:quorvo\nMySQLp:quorvo\n' >"$workdir/Quorvo.conf"
+    printf 'hname:%s\nMySQLu:quorvo\nMySQLp:quorvo\n' "$address" >"$workdir/Quorvo.conf"
     chmod 600 "$workdir/Quorvo.conf"
 fi
-echo "Server: 127.0.0.1:3306, database ozrinventory, account quorvo (password quorvo)."
+echo "Server: $address:3306, database ozrinventory, account quorvo (password quorvo)."
 echo "Settings file: $workdir/Quorvo.conf. Stop the server with: scripts/run.sh --stop"
 
 if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} && -z ${QT_QPA_PLATFORM:-} ]]; then
