@@ -72,7 +72,7 @@ void DataConfig::accept()
         return;
     case RewriteFailure::KeyLineMissing:
         showError(ui->DataConfigErrorLabel,
-                  tr("The file has no line for a changed value. Nothing was saved."));
+                  tr("The file lacks a hname, MySQLu or MySQLp line. Nothing was saved."));
         return;
     }
 }

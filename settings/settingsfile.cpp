@@ -8,9 +8,14 @@
 #include <QTextStream>
 
 #include <cstdio>
+#include <utility>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
+
+#include <aclapi.h>
+
+#include <string>
 #else
 #include <unistd.h>
 #endif
@@ -54,6 +59,38 @@ bool syncToDisk(QFile &file)
     return ::fsync(file.handle()) == 0;
 #endif
 }
+
+#ifdef Q_OS_WIN
+std::wstring nativePath(const QString &path)
+{
+    return QDir::toNativeSeparators(path).toStdWString();
+}
+
+// A new file takes the access list that its folder hands down, as the old file normally did.
+// Where the administrator has cut the settings file off from its folder's list, the new file
+// gets the old file's own list instead.
+bool copyProtectedAccessList(const QString &from, const QString &to)
+{
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(nativePath(from).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+        return true; // a file system without access lists: nothing to keep
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    bool copied = true;
+    if (GetSecurityDescriptorControl(descriptor, &control, &revision) &&
+        (control & SE_DACL_PROTECTED) && dacl) {
+        std::wstring target = nativePath(to);
+        copied =
+            SetNamedSecurityInfoW(target.data(), SE_FILE_OBJECT,
+                                  DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                  nullptr, nullptr, dacl, nullptr) == ERROR_SUCCESS;
+    }
+    LocalFree(descriptor);
+    return copied;
+}
+#endif
 
 // Puts `from` in the place of `to` in one step: at every moment `to` holds either its old or
 // its new content. (QFile::rename refuses an existing target.)
@@ -102,25 +139,22 @@ RewriteFailure rewriteSettingsFile(const QString &fileName, const QString &host,
                                    const QString &user, const QString &password)
 {
     QFile oldFile(fileName);
-    QFile newFile(fileName + QStringLiteral(".tmp"));
-
     if (!oldFile.open(QIODevice::ReadOnly | QIODevice::Text))
         return RewriteFailure::OpenFailed;
 
-    // The file holds the database password: the new one gets the old one's permissions before
-    // it holds anything, both when it is created and when a leftover of that name is reused.
-    const QFileDevice::Permissions permissions = oldFile.permissions();
-    if (!newFile.open(QIODevice::WriteOnly | QIODevice::Text, permissions))
-        return RewriteFailure::OpenFailed;
-    bool written = newFile.setPermissions(permissions);
-
+    // All of the old file first: a read that fails part-way must not pass for its end, and a
+    // missing key line is found before anything is written.
+    QStringList lines;
     QTextStream in(&oldFile);
-    QTextStream out(&newFile);
     useSystemEncoding(in);
-    useSystemEncoding(out);
+    while (!in.atEnd())
+        lines << in.readLine();
+    if (in.status() != QTextStream::Ok || oldFile.error() != QFileDevice::NoError)
+        return RewriteFailure::OpenFailed;
+    oldFile.close();
+
     bool hostLine = false, userLine = false, passwordLine = false;
-    while (written && !in.atEnd()) {
-        QString line = in.readLine();
+    for (QString &line : lines) {
         const QString key = fieldsOf(line).first();
         if (key == HostKey) {
             line = HostKey + QLatin1Char(':') + host;
@@ -132,25 +166,39 @@ RewriteFailure rewriteSettingsFile(const QString &fileName, const QString &host,
             line = PasswordKey + QLatin1Char(':') + password;
             passwordLine = true;
         }
+    }
+    if (!hostLine || !userLine || !passwordLine)
+        return RewriteFailure::KeyLineMissing;
+
+    QFile newFile(fileName + QStringLiteral(".tmp"));
+    // The file holds the database password: the new one gets the old one's access rights before
+    // it holds anything, both when it is created and when a leftover of that name is reused.
+#ifdef Q_OS_WIN
+    // Qt's permission flags are an emulation on Windows that would grant access to everyone.
+    if (!newFile.open(QIODevice::WriteOnly | QIODevice::Text))
+        return RewriteFailure::OpenFailed;
+    bool written = copyProtectedAccessList(fileName, newFile.fileName());
+#else
+    const QFileDevice::Permissions permissions = oldFile.permissions();
+    if (!newFile.open(QIODevice::WriteOnly | QIODevice::Text, permissions))
+        return RewriteFailure::OpenFailed;
+    bool written = newFile.setPermissions(permissions);
+#endif
+
+    QTextStream out(&newFile);
+    useSystemEncoding(out);
+    for (const QString &line : std::as_const(lines)) {
+        if (!written)
+            break;
         out << line << Qt::endl;
         written = out.status() == QTextStream::Ok;
     }
-    oldFile.close();
-
     written = written && newFile.flush() && syncToDisk(newFile);
     newFile.close();
     written = written && newFile.error() == QFileDevice::NoError;
     if (!written) {
         newFile.remove();
         return RewriteFailure::WriteFailed;
-    }
-    // Reading keeps the in-memory value of a key without a line; a changed value would be lost
-    // while the caller reports it saved.
-    if ((!hostLine && host != ConnectionSettings::dbHost) ||
-        (!userLine && user != ConnectionSettings::dbUser) ||
-        (!passwordLine && password != ConnectionSettings::dbPassword)) {
-        newFile.remove();
-        return RewriteFailure::KeyLineMissing;
     }
 
     if (!replaceFile(newFile.fileName(), oldFile.fileName()))

@@ -15,8 +15,8 @@ enum class RewriteFailure {
     OpenFailed,   // the old file could not be read, or the new one not created
     WriteFailed,  // the new file could not be written in full; it has been removed
     RenameFailed, // the new file could not replace the old one; both are left in place
-    // A value that differs from ConnectionSettings has no key line to go to, so it would read
-    // back as the old value; nothing was written. (Lines are never added to the file.)
+    // The file lacks one of the three key lines, so a value would be stored nowhere; nothing
+    // was written. (Lines are never added to the file.)
     KeyLineMissing,
 };
 

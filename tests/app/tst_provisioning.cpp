@@ -41,6 +41,7 @@ const QString Lost =
     red(QStringLiteral("The database connection was lost. Please try again later."));
 const QString Taken =
     red(QStringLiteral("There is already a user with that username, please choose another."));
+const QString Unknown = red(QStringLiteral("There was an unknown error."));
 
 const QString Destruct = QStringLiteral("destruct \n");
 
@@ -82,6 +83,8 @@ private slots:
     void shouldReconnectAfterLostConnection();
     void shouldKeepSettingsOfKeptConnection();
     void shouldConnectAnewAfterFailedConnection();
+    void shouldKeepConnectionAfterUnknownError();
+    void shouldGiveUpConnectionWhenAccountsTableFails();
     void shouldShowBusyCursorWhileRunning();
     void shouldDestroyConnectionObjectOnce();
 
@@ -296,6 +299,42 @@ void TestProvisioning::shouldConnectAnewAfterFailedConnection()
 
     rewriteSettings(testdatabase::host(), testdatabase::password());
     QCOMPARE(press(dialog, QStringLiteral("admin"), QStringLiteral("secret")), Success);
+}
+
+void TestProvisioning::shouldKeepConnectionAfterUnknownError()
+{
+    // A checkout table of another shape: its triggers cannot be made (unknown column).
+    QVERIFY(admin->exec(QStringLiteral("CREATE TABLE ozrinventory.p_k (TransactionID int)")));
+    setup dialog;
+    QCOMPARE(press(dialog, QStringLiteral("admin"), QStringLiteral("secret")), Unknown);
+    const QString session = testdatabase::sessionOf(Connection);
+    QVERIFY(accounts().first().startsWith(QStringLiteral("SQL failed"))); // no users table yet
+
+    QVERIFY(admin->exec(QStringLiteral("DROP TABLE ozrinventory.p_k")));
+    QCOMPARE(press(dialog, QStringLiteral("admin"), QStringLiteral("secret")), Success);
+    QCOMPARE(testdatabase::sessionOf(Connection), session);
+}
+
+// Creating the accounts table fails for whatever reason: the connection is given up.
+void TestProvisioning::shouldGiveUpConnectionWhenAccountsTableFails()
+{
+    setup dialog;
+    QCOMPARE(press(dialog, QStringLiteral("admin"), QStringLiteral("secret")), Success);
+    const QString session = testdatabase::sessionOf(Connection);
+    QVERIFY(admin->exec(QStringLiteral("DROP TABLE ozrinventory.users")));
+    // The kept session may create no new InnoDB table; the existing ones pass.
+    QVERIFY(testdatabase::rowsOn(Connection,
+                                 QStringLiteral("SET SESSION enforce_storage_engine = MyISAM"))
+                .isEmpty());
+
+    MessageLog log;
+    QCOMPARE(press(dialog, QStringLiteral("clerk"), QStringLiteral("secret")), Failed);
+    QVERIFY(log.debug().contains(QStringLiteral("Table 1 \n")));
+    QCOMPARE(log.debug().count(Destruct), 1);
+
+    QCOMPARE(press(dialog, QStringLiteral("clerk"), QStringLiteral("secret")), Success);
+    QVERIFY(testdatabase::sessionOf(Connection) != session);
+    QCOMPARE(accounts().size(), 1);
 }
 
 void TestProvisioning::shouldShowBusyCursorWhileRunning()

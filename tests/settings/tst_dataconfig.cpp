@@ -508,7 +508,7 @@ void TestDataConfig::shouldStayOpenWhenSaveFails_data()
         << Damage::TmpIsDirectory << open << QByteArray();
     // The new password would go nowhere and read back as the old one.
     QTest::newRow("no line for the changed password")
-        << Damage::NoPasswordLine << "The file has no line for a changed value. Nothing was saved."
+        << Damage::NoPasswordLine << "The file lacks a hname, MySQLu or MySQLp line. Nothing was saved."
         << QByteArray();
 #ifdef Q_OS_UNIX
     QTest::newRow("disk full") << Damage::DiskFull

@@ -23,8 +23,8 @@ private slots:
 
     void shouldRewriteKeyLinesOnly_data();
     void shouldRewriteKeyLinesOnly();
-    void shouldRefuseChangedValueWithoutKeyLine_data();
-    void shouldRefuseChangedValueWithoutKeyLine();
+    void shouldRefuseFileWithoutEveryKeyLine_data();
+    void shouldRefuseFileWithoutEveryKeyLine();
     void shouldKeepPermissions_data();
     void shouldKeepPermissions();
     void shouldLeaveFilesWhenOpeningFails_data();
@@ -138,18 +138,19 @@ void TestSettingsFile::shouldRewriteKeyLinesOnly_data()
     QTest::newRow("other lines and order kept")
         << QByteArray("# Quorvo\nMySQLp:p\nfoo:bar\nhname:h\n\nMySQLu:u\nHNAME:x\n") << "np"
         << QByteArray("# Quorvo\nMySQLp:np\nfoo:bar\nhname:nh\n\nMySQLu:nu\nHNAME:x\n");
-    QTest::newRow("every occurrence replaced") << QByteArray("hname:a\nMySQLu:b\nhname:c\n") << "np"
-                                               << QByteArray("hname:nh\nMySQLu:nu\nhname:nh\n");
-    QTest::newRow("extra fields dropped")
-        << QByteArray("hname:a:b:c\nMySQLp\n") << "np" << QByteArray("hname:nh\nMySQLp:np\n");
-    QTest::newRow("missing keys not added")
-        << QByteArray("hname:h\n") << "np" << QByteArray("hname:nh\n");
+    QTest::newRow("every occurrence replaced")
+        << QByteArray("hname:a\nMySQLu:b\nhname:c\nMySQLp:d\nMySQLu:e\n") << "np"
+        << QByteArray("hname:nh\nMySQLu:nu\nhname:nh\nMySQLp:np\nMySQLu:nu\n");
+    QTest::newRow("extra fields dropped") << QByteArray("hname:a:b:c\nMySQLu\nMySQLp:x:y\n") << "np"
+                                          << QByteArray("hname:nh\nMySQLu:nu\nMySQLp:np\n");
     QTest::newRow("CR LF read, own line ends written")
-        << QByteArray("hname:h\r\nnote\r\n") << "np" << QByteArray("hname:nh\nnote\n");
+        << QByteArray("hname:h\r\nnote\r\nMySQLu:u\r\nMySQLp:p\r\n") << "np"
+        << QByteArray("hname:nh\nnote\nMySQLu:nu\nMySQLp:np\n");
     QTest::newRow("last line gets a line end")
-        << QByteArray("note\nMySQLu:u") << "np" << QByteArray("note\nMySQLu:nu\n");
-    QTest::newRow("empty password") << QByteArray("MySQLp:old\n") << "" << QByteArray("MySQLp:\n");
-    QTest::newRow("empty file") << QByteArray("") << "np" << QByteArray("");
+        << QByteArray("note\nhname:h\nMySQLp:p\nMySQLu:u") << "np"
+        << QByteArray("note\nhname:nh\nMySQLp:np\nMySQLu:nu\n");
+    QTest::newRow("empty password") << QByteArray("hname:h\nMySQLu:u\nMySQLp:old\n") << ""
+                                    << QByteArray("hname:nh\nMySQLu:nu\nMySQLp:\n");
 }
 
 void TestSettingsFile::shouldRewriteKeyLinesOnly()
@@ -158,52 +159,35 @@ void TestSettingsFile::shouldRewriteKeyLinesOnly()
     QFETCH(QString, password);
     writeFile(conf(), before);
 
-    // The values in memory are the new ones, so a key without a line loses nothing.
-    ConnectionSettings::dbHost = QStringLiteral("nh");
-    ConnectionSettings::dbUser = QStringLiteral("nu");
-    ConnectionSettings::dbPassword = password;
     QCOMPARE(rewriteSettingsFile(conf(), QStringLiteral("nh"), QStringLiteral("nu"), password),
              RewriteFailure::None);
     QTEST(readFile(conf()), "after");
     QVERIFY(!QFile::exists(tmp()));
 }
 
-void TestSettingsFile::shouldRefuseChangedValueWithoutKeyLine_data()
+void TestSettingsFile::shouldRefuseFileWithoutEveryKeyLine_data()
 {
     QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<QString>("host");
-    QTest::addColumn<QString>("user");
-    QTest::addColumn<QString>("password");
 
-    QTest::newRow("empty file") << QByteArray() << "nh"
-                                << "old-user"
-                                << "old-password";
-    QTest::newRow("no host line") << QByteArray("MySQLu:u\nMySQLp:p\n") << "nh"
-                                  << "old-user"
-                                  << "old-password";
-    QTest::newRow("no user line") << QByteArray("hname:h\nMySQLp:p\n") << "old-host"
-                                  << "nu"
-                                  << "old-password";
-    QTest::newRow("no password line") << QByteArray("hname:h\nMySQLu:u\n") << "old-host"
-                                      << "old-user"
-                                      << "np";
-    QTest::newRow("password line in capitals only")
-        << QByteArray("hname:h\nMySQLu:u\nMYSQLP:p\n") << "nh"
-        << "nu"
-        << "";
+    QTest::newRow("empty file") << QByteArray();
+    QTest::newRow("no host line") << QByteArray("MySQLu:u\nMySQLp:p\n");
+    QTest::newRow("no user line") << QByteArray("hname:h\nMySQLp:p\n");
+    QTest::newRow("no password line") << QByteArray("hname:h\nMySQLu:u\n");
+    QTest::newRow("password line in capitals only") << QByteArray("hname:h\nMySQLu:u\nMYSQLP:p\n");
+    QTest::newRow("host key with a leading blank") << QByteArray(" hname:h\nMySQLu:u\nMySQLp:p\n");
 }
 
-void TestSettingsFile::shouldRefuseChangedValueWithoutKeyLine()
+void TestSettingsFile::shouldRefuseFileWithoutEveryKeyLine()
 {
     QFETCH(QByteArray, content);
-    QFETCH(QString, host);
-    QFETCH(QString, user);
-    QFETCH(QString, password);
     writeFile(conf(), content);
+    writeFile(tmp(), "left from an earlier attempt");
 
-    QCOMPARE(rewriteSettingsFile(conf(), host, user, password), RewriteFailure::KeyLineMissing);
+    // Whatever the values, one of them would be stored nowhere.
+    QCOMPARE(rewriteSettingsFile(conf(), "old-host", "old-user", "old-password"),
+             RewriteFailure::KeyLineMissing);
     QCOMPARE(readFile(conf()), content);
-    QVERIFY(!QFile::exists(tmp()));
+    QCOMPARE(readFile(tmp()), QByteArray("left from an earlier attempt"));
 }
 
 void TestSettingsFile::shouldKeepPermissions_data()
@@ -251,7 +235,7 @@ void TestSettingsFile::shouldLeaveFilesWhenOpeningFails()
 {
     QFETCH(bool, confIsDirectory);
     QFETCH(bool, tmpIsDirectory);
-    const QByteArray content("hname:h\n");
+    const QByteArray content("hname:h\nMySQLu:u\nMySQLp:p\n");
     if (confIsDirectory)
         QVERIFY(QDir(dir->path()).mkdir(QStringLiteral("Quorvo.conf")));
     if (tmpIsDirectory) {
@@ -274,7 +258,8 @@ void TestSettingsFile::shouldKeepOldFileWhenWritingFails()
     QSKIP("Needs a file-size resource limit");
 #else
     // A full disk, as a file-size limit: the new file cannot hold the whole content.
-    const QByteArray content("# a settings file longer than the limit\nhname:h\nMySQLp:p\n");
+    const QByteArray content(
+        "# a settings file longer than the limit\nhname:h\nMySQLu:u\nMySQLp:p\n");
     writeFile(conf(), content);
 
     RewriteFailure result = RewriteFailure::None;
