@@ -10,7 +10,7 @@ packages=(
     qt6-base-dev libqt6sql6-mysql
     mariadb-server-core mariadb-client
     python3
-    xvfb xdotool x11-apps x11-xserver-utils imagemagick fonts-dejavu-core
+    xvfb xdotool x11-xserver-utils imagemagick fonts-dejavu-core
     tesseract-ocr tesseract-ocr-eng
 )
 
