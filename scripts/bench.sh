@@ -14,21 +14,11 @@ build=$root/build-bench
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j2 --target quorvo-setup quorvo-bench-provision >/dev/null
 
-server=$(mktemp -d "${TMPDIR:-/tmp}/quorvo-bench-server.XXXXXX")
-cleanup() {
-    "$root/scripts/mariadb-server.sh" stop "$server" || true
-    rm -rf "$server"
-}
-trap cleanup EXIT
-"$root/scripts/mariadb-server.sh" start "$server"
-
 user=quorvo_bench
 password=quorvo-bench-password
 # The account switches the general log on to capture the program's statements.
-"$root/scripts/mariadb-server.sh" sql "$server" "
-    CREATE DATABASE IF NOT EXISTS ozrinventory;
-    CREATE USER '$user'@'%' IDENTIFIED BY '$password';
-    GRANT ALL PRIVILEGES ON *.* TO '$user'@'%';"
+source "$root/scripts/throwaway-server.sh"
+throwaway_server bench "$user" "$password"
 
 python3 "$root/tests/bench/bench.py" --host "${QUORVO_DB_ADDRESS:-127.0.0.1}" \
     --user "$user" --password "$password" --runs "${QUORVO_BENCH_RUNS:-7}" \

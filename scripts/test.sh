@@ -8,23 +8,13 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Debug ${QUORVO_CMAKE_ARGS:-}
 cmake --build "$root/build" -j"$(nproc)"
 
-server=$(mktemp -d "${TMPDIR:-/tmp}/quorvo-test-server.XXXXXX")
-cleanup() {
-    "$root/scripts/mariadb-server.sh" stop "$server" || true
-    rm -rf "$server"
-}
-trap cleanup EXIT
-"$root/scripts/mariadb-server.sh" start "$server"
-
 # The tests' own account may create and drop databases and end other sessions.
+source "$root/scripts/throwaway-server.sh"
 export QUORVO_TEST_DB_HOST=${QUORVO_DB_ADDRESS:-127.0.0.1}
 export QUORVO_TEST_DB_USER=quorvo_test
 export QUORVO_TEST_DB_PASSWORD=quorvo-test-password
-export QUORVO_TEST_SERVER_DIR=$server
-"$root/scripts/mariadb-server.sh" sql "$server" "
-    CREATE DATABASE IF NOT EXISTS ozrinventory;
-    CREATE USER '$QUORVO_TEST_DB_USER'@'%' IDENTIFIED BY '$QUORVO_TEST_DB_PASSWORD';
-    GRANT ALL PRIVILEGES ON *.* TO '$QUORVO_TEST_DB_USER'@'%';"
+throwaway_server test "$QUORVO_TEST_DB_USER" "$QUORVO_TEST_DB_PASSWORD"
+export QUORVO_TEST_SERVER_DIR=$throwaway_dir
 
 cd "$root/build"
 ctest --output-on-failure

@@ -8,22 +8,12 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build "$root/build" -j2 --target quorvo-setup >/dev/null
 
-server=$(mktemp -d "${TMPDIR:-/tmp}/quorvo-pictures-server.XXXXXX")
-cleanup() {
-    "$root/scripts/mariadb-server.sh" stop "$server" || true
-    rm -rf "$server"
-}
-trap cleanup EXIT
-"$root/scripts/mariadb-server.sh" start "$server"
-
+source "$root/scripts/throwaway-server.sh"
 export QUORVO_TEST_DB_HOST=${QUORVO_DB_ADDRESS:-127.0.0.1}
 export QUORVO_TEST_DB_USER=quorvo
 export QUORVO_TEST_DB_PASSWORD=quorvo
-export QUORVO_TEST_SERVER_DIR=$server
-"$root/scripts/mariadb-server.sh" sql "$server" "
-    CREATE DATABASE IF NOT EXISTS ozrinventory;
-    CREATE USER '$QUORVO_TEST_DB_USER'@'%' IDENTIFIED BY '$QUORVO_TEST_DB_PASSWORD';
-    GRANT ALL PRIVILEGES ON *.* TO '$QUORVO_TEST_DB_USER'@'%';"
+throwaway_server pictures "$QUORVO_TEST_DB_USER" "$QUORVO_TEST_DB_PASSWORD"
+export QUORVO_TEST_SERVER_DIR=$throwaway_dir
 
 artifacts=$(mktemp -d "${TMPDIR:-/tmp}/quorvo-pictures.XXXXXX")
 python3 "$root/tests/e2e/e2e_setup.py" --executable "$root/build/app/quorvo-setup" \
