@@ -17,6 +17,7 @@
 
 #include <string>
 #else
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -66,29 +67,49 @@ std::wstring nativePath(const QString &path)
     return QDir::toNativeSeparators(path).toStdWString();
 }
 
-// A new file takes the access list that its folder hands down, as the old file normally did.
-// Where the administrator has cut the settings file off from its folder's list, the new file
-// gets the old file's own list instead.
-bool copyProtectedAccessList(const QString &from, const QString &to)
+// The old file's access list, whether it is the one its folder hands down or one of its own,
+// so that neither a reused leftover's list nor the folder's replaces it.
+bool copyAccess(const QString &from, QFile &to)
 {
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (GetNamedSecurityInfoW(nativePath(from).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
                               nullptr, nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
-        return true; // a file system without access lists: nothing to keep
+        return false;
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
-    bool copied = true;
-    if (GetSecurityDescriptorControl(descriptor, &control, &revision) &&
-        (control & SE_DACL_PROTECTED) && dacl) {
-        std::wstring target = nativePath(to);
-        copied =
-            SetNamedSecurityInfoW(target.data(), SE_FILE_OBJECT,
-                                  DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                                  nullptr, nullptr, dacl, nullptr) == ERROR_SUCCESS;
+    bool copied = GetSecurityDescriptorControl(descriptor, &control, &revision) != 0;
+    // A file system without access lists reports none: then there is nothing to keep.
+    if (copied && dacl) {
+        const SECURITY_INFORMATION inheritance = (control & SE_DACL_PROTECTED)
+                                                     ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                     : UNPROTECTED_DACL_SECURITY_INFORMATION;
+        std::wstring target = nativePath(to.fileName());
+        copied = SetNamedSecurityInfoW(target.data(), SE_FILE_OBJECT,
+                                       DACL_SECURITY_INFORMATION | inheritance, nullptr, nullptr,
+                                       dacl, nullptr) == ERROR_SUCCESS;
     }
     LocalFree(descriptor);
     return copied;
+}
+#else
+// The old file's owner, group and mode: whoever could read the password before (a service
+// through its group, say) still can, and nobody else. A save that cannot keep them fails.
+bool copyAccess(const QString &from, QFile &to)
+{
+    struct stat old
+    {
+    };
+    struct stat current
+    {
+    };
+    const int fd = to.handle();
+    if (::stat(QFile::encodeName(from).constData(), &old) != 0 || ::fstat(fd, &current) != 0)
+        return false;
+    if ((current.st_uid != old.st_uid || current.st_gid != old.st_gid) &&
+        ::fchown(fd, old.st_uid, old.st_gid) != 0)
+        return false;
+    return ::fchmod(fd, old.st_mode & 07777) == 0;
 }
 #endif
 
@@ -175,15 +196,14 @@ RewriteFailure rewriteSettingsFile(const QString &fileName, const QString &host,
     // it holds anything, both when it is created and when a leftover of that name is reused.
 #ifdef Q_OS_WIN
     // Qt's permission flags are an emulation on Windows that would grant access to everyone.
-    if (!newFile.open(QIODevice::WriteOnly | QIODevice::Text))
-        return RewriteFailure::OpenFailed;
-    bool written = copyProtectedAccessList(fileName, newFile.fileName());
+    const bool opened = newFile.open(QIODevice::WriteOnly | QIODevice::Text);
 #else
-    const QFileDevice::Permissions permissions = oldFile.permissions();
-    if (!newFile.open(QIODevice::WriteOnly | QIODevice::Text, permissions))
-        return RewriteFailure::OpenFailed;
-    bool written = newFile.setPermissions(permissions);
+    const bool opened = newFile.open(QIODevice::WriteOnly | QIODevice::Text,
+                                     QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 #endif
+    if (!opened)
+        return RewriteFailure::OpenFailed;
+    bool written = copyAccess(fileName, newFile);
 
     QTextStream out(&newFile);
     useSystemEncoding(out);

@@ -27,6 +27,7 @@ private slots:
     void shouldRefuseFileWithoutEveryKeyLine();
     void shouldKeepPermissions_data();
     void shouldKeepPermissions();
+    void shouldKeepOwnerAndGroup();
     void shouldLeaveFilesWhenOpeningFails_data();
     void shouldLeaveFilesWhenOpeningFails();
     void shouldKeepOldFileWhenWritingFails();
@@ -218,6 +219,30 @@ void TestSettingsFile::shouldKeepPermissions()
     QCOMPARE(rewriteSettingsFile(conf(), "nh", "nu", "np"), RewriteFailure::None);
     QCOMPARE(modeOf(conf()), mode);
     QCOMPARE(readFile(conf()), QByteArray("hname:nh\nMySQLu:nu\nMySQLp:np\n"));
+#endif
+}
+
+void TestSettingsFile::shouldKeepOwnerAndGroup()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("Owners and groups are a Unix notion");
+#else
+    if (::geteuid() != 0)
+        QSKIP("Only root can save a file that belongs to another user");
+    // A service reads the password through the file's group; root saves it.
+    writeFile(conf(), "hname:h\nMySQLu:u\nMySQLp:p\n");
+    const QByteArray path = QFile::encodeName(conf());
+    QCOMPARE(::chown(path.constData(), WithoutRoot::Nobody, WithoutRoot::Nobody), 0);
+    QCOMPARE(::chmod(path.constData(), 0640), 0);
+
+    QCOMPARE(rewriteSettingsFile(conf(), "nh", "nu", "np"), RewriteFailure::None);
+    struct stat info
+    {
+    };
+    QCOMPARE(::stat(path.constData(), &info), 0);
+    QCOMPARE(info.st_uid, WithoutRoot::Nobody);
+    QCOMPARE(info.st_gid, gid_t(WithoutRoot::Nobody));
+    QCOMPARE(modeOf(conf()), 0640u);
 #endif
 }
 
