@@ -70,6 +70,14 @@ start() {
     done
     tail -n 20 "$log" >&2 || true
     echo "The MariaDB server in $dir did not start." >&2
+    # It may still be starting and have written no pid file yet: end it here, or it would
+    # keep the port and its folder after the caller gives up.
+    kill "$pid" 2>/dev/null || true
+    for _ in $(seq 1 100); do
+        kill -0 "$pid" 2>/dev/null || exit 1
+        sleep 0.1
+    done
+    kill -9 "$pid" 2>/dev/null || true
     exit 1
 }
 

@@ -15,8 +15,8 @@ export QUORVO_TEST_DB_PASSWORD=quorvo
 throwaway_server pictures "$QUORVO_TEST_DB_USER" "$QUORVO_TEST_DB_PASSWORD"
 export QUORVO_TEST_SERVER_DIR=$throwaway_dir
 
-artifacts=$(mktemp -d "${TMPDIR:-/tmp}/quorvo-pictures.XXXXXX")
+# Inside the server's folder, so that it goes with it whatever the outcome.
+artifacts=$throwaway_dir/artifacts
 python3 "$root/tests/e2e/e2e_setup.py" --executable "$root/build/app/quorvo-setup" \
     --artifacts "$artifacts" --pictures "$root/docs" SetupWindowTest
-rm -rf "$artifacts"
 ls -l "$root/docs"/*.png
