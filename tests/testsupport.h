@@ -35,6 +35,12 @@ inline QByteArray readFile(const QString &path)
     return file.readAll();
 }
 
+// A message as the dialogs show a failure: in red markup.
+inline QString red(const QString &message)
+{
+    return QStringLiteral("<font color='red'>%1</font>").arg(message);
+}
+
 // Answers every text of one context with a marked copy, to show which context a text uses.
 class MarkingTranslator : public QTranslator
 {

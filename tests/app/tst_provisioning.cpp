@@ -19,6 +19,7 @@
 using testdatabase::AdminConnection;
 using testsupport::DigestVector;
 using testsupport::MessageLog;
+using testsupport::red;
 
 namespace {
 
@@ -27,11 +28,6 @@ const QString Database = QStringLiteral("ozrinventory");
 
 const QString Success = QStringLiteral("The system has been set up and the user has been added.\n"
                                        "Please close this and log into Quorvo.");
-
-QString red(const QString &message)
-{
-    return QStringLiteral("<font color='red'>%1</font>").arg(message);
-}
 
 const QString Blank = red(QStringLiteral("Blank username or password not allowed"));
 const QString TooLong = red(QStringLiteral("The username may be at most 25 characters."));

@@ -20,11 +20,6 @@ const QString Conf = QStringLiteral("Quorvo.conf");
 const QString Tmp = QStringLiteral("Quorvo.conf.tmp");
 const QByteArray OnDisk("# Quorvo\nhname:disk-host\nMySQLu:disk-user\nMySQLp:disk-password\n");
 
-QString red(const QString &message)
-{
-    return QStringLiteral("<font color='red'>%1</font>").arg(message);
-}
-
 // What a failed save leaves behind on disk.
 enum class Damage {
     MissingFile,
@@ -508,8 +503,8 @@ void TestDataConfig::shouldStayOpenWhenSaveFails_data()
         << Damage::TmpIsDirectory << open << QByteArray();
     // The new password would go nowhere and read back as the old one.
     QTest::newRow("no line for the changed password")
-        << Damage::NoPasswordLine << "The file lacks a hname, MySQLu or MySQLp line. Nothing was saved."
-        << QByteArray();
+        << Damage::NoPasswordLine
+        << "The file lacks a hname, MySQLu or MySQLp line. Nothing was saved." << QByteArray();
 #ifdef Q_OS_UNIX
     QTest::newRow("disk full") << Damage::DiskFull
                                << "The file could not be written. Please try again later."
