@@ -6,7 +6,7 @@
 #include "db/dberror.h"
 #include "db/inventorydb.h"
 #include "db/passworddigest.h"
-#include "settings/dataconfig.h"
+#include "app/dataconfig.h"
 #include "settings/settingsfile.h"
 
 #include <QApplication>

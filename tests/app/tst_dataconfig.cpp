@@ -1,5 +1,5 @@
 #include "settings/connectionsettings.h"
-#include "settings/dataconfig.h"
+#include "app/dataconfig.h"
 
 #include "testsupport.h"
 

@@ -1,4 +1,4 @@
-#include "settings/dataconfig.h"
+#include "app/dataconfig.h"
 
 #include "ui_dataconfig.h"
 
