@@ -2,6 +2,7 @@
 
 #include "ui_setup.h"
 
+#include "app/fittocontents.h"
 #include "app/showerror.h"
 #include "db/dberror.h"
 #include "db/inventorydb.h"
@@ -31,6 +32,7 @@ public:
 setup::setup(QWidget *parent) : QDialog(parent), ui(std::make_unique<SetupForm>())
 {
     ui->setupUi(this);
+    new FitToContents(this);
     readSettings(ui->label);
     connect(ui->pushButton_db, &QPushButton::clicked, this, &setup::config);
 }
