@@ -7,14 +7,22 @@
 #include "app/provisioningrun.h"
 #include "app/showerror.h"
 #include "db/dberror.h"
+#include "settings/connectionsettings.h"
 #include "settings/settingsfile.h"
 
 #include <QCloseEvent>
+
+#include <algorithm>
 
 namespace {
 
 // The width of users.username. The server counts characters, not UTF-16 units.
 constexpr qsizetype MaxUsernameLength = 25;
+
+bool fitsLatin1(const QString &text)
+{
+    return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() <= 0xff; });
+}
 
 } // namespace
 
@@ -68,7 +76,8 @@ void setup::accept()
         return;
     const QString password = ui->lineEdit_password->text();
     const QString username = ui->lineEdit_username->text();
-    if (password.isEmpty() || username.isEmpty()) {
+    // A name of blanks only would be stored as an account nobody can tell from another.
+    if (password.isEmpty() || username.trimmed().isEmpty()) {
         showError(ui->label, tr("Blank username or password not allowed"));
         return;
     }
@@ -76,6 +85,20 @@ void setup::accept()
     // reports success.
     if (username.toUcs4().size() > MaxUsernameLength) {
         showError(ui->label, tr("The username may be at most 25 characters."));
+        return;
+    }
+    // The stored digest sees every character beyond Latin-1 as '?', so such a password would
+    // let in anyone who types question marks in its place.
+    if (!fitsLatin1(password)) {
+        showError(ui->label, tr("The password may hold only Latin-1 characters: letters, digits "
+                                "and signs of Western European languages, such as é, ß or ñ."));
+        return;
+    }
+    // Without a host the client library would go to the local server's socket, as whoever runs
+    // the program: a server nobody chose.
+    if (ConnectionSettings::dbHost.isEmpty()) {
+        showError(ui->label, tr("No database server is set. Please set the connection under "
+                                "\"Database Configuration\"."));
         return;
     }
     startRun(username, password);

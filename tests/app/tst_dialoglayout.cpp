@@ -35,6 +35,14 @@ const QList<Message> &messages()
          false},
         {Window::Setup, QStringLiteral("Blank username or password not allowed"), true},
         {Window::Setup, QStringLiteral("The username may be at most 25 characters."), true},
+        {Window::Setup,
+         QStringLiteral("The password may hold only Latin-1 characters: letters, digits and "
+                        "signs of Western European languages, such as é, ß or ñ."),
+         true},
+        {Window::Setup,
+         QStringLiteral("No database server is set. Please set the connection under \"Database "
+                        "Configuration\"."),
+         true},
         {Window::Setup, QStringLiteral("The database connection failed. Please try again later."),
          true},
         {Window::Setup, QStringLiteral("The database connection was lost. Please try again later."),

@@ -1,4 +1,5 @@
 #include "app/setup.h"
+#include "settings/connectionsettings.h"
 #include "settings/settingsfile.h"
 
 #include "digestvectors.h"
@@ -31,6 +32,11 @@ const QString Success = QStringLiteral("The system has been set up and the user 
                                        "Please close this and log into Quorvo.");
 
 const QString Blank = red(QStringLiteral("Blank username or password not allowed"));
+const QString NotLatin1 = red(QStringLiteral(
+    "The password may hold only Latin-1 characters: letters, digits and signs of Western "
+    "European languages, such as é, ß or ñ."));
+const QString NoHost = red(QStringLiteral(
+    "No database server is set. Please set the connection under \"Database Configuration\"."));
 const QString TooLong = red(QStringLiteral("The username may be at most 25 characters."));
 const QString Failed =
     red(QStringLiteral("The database connection failed. Please try again later."));
@@ -88,8 +94,8 @@ private slots:
     void init();
     void cleanup();
 
-    void shouldRefuseBlankFields_data();
-    void shouldRefuseBlankFields();
+    void shouldRefuseBeforeConnecting_data();
+    void shouldRefuseBeforeConnecting();
     void shouldRefuseLongUserName_data();
     void shouldRefuseLongUserName();
     void shouldStoreAccountAndReportSuccess_data();
@@ -180,25 +186,50 @@ void TestProvisioning::rewriteSettings(const QString &host, const QString &passw
     QVERIFY(loadSettingsFile());
 }
 
-void TestProvisioning::shouldRefuseBlankFields_data()
+// Nothing is sent anywhere: no connection, no table, not a line of debug output.
+void TestProvisioning::shouldRefuseBeforeConnecting_data()
 {
+    QTest::addColumn<QByteArray>("settings"); // null: no settings file
     QTest::addColumn<QString>("user");
     QTest::addColumn<QString>("password");
-    QTest::newRow("no user name") << ""
-                                  << "secret";
-    QTest::newRow("no password") << "admin"
-                                 << "";
-    QTest::newRow("neither") << ""
-                             << "";
+    QTest::addColumn<QString>("message");
+
+    const QByteArray good = settingsFile(testdatabase::host(), testdatabase::password());
+    QTest::newRow("no user name") << good << ""
+                                  << "secret" << Blank;
+    QTest::newRow("no password") << good << "admin"
+                                 << "" << Blank;
+    QTest::newRow("neither") << good << ""
+                             << "" << Blank;
+    QTest::newRow("user name of blanks") << good << " \t "
+                                         << "secret" << Blank;
+    QTest::newRow("password beyond Latin-1")
+        << good << "admin" << QStringLiteral("пароль") << NotLatin1;
+    QTest::newRow("no settings file") << QByteArray() << "admin"
+                                      << "secret" << NoHost;
+    QTest::newRow("empty settings file") << QByteArray("") << "admin"
+                                         << "secret" << NoHost;
+    QTest::newRow("no host in the settings")
+        << QByteArray("hname:\nMySQLu:root\nMySQLp:\n") << "admin"
+        << "secret" << NoHost;
 }
 
-void TestProvisioning::shouldRefuseBlankFields()
+void TestProvisioning::shouldRefuseBeforeConnecting()
 {
+    QFETCH(QByteArray, settings);
     QFETCH(QString, user);
     QFETCH(QString, password);
+    QVERIFY(QFile::remove(SettingsFileName));
+    if (!settings.isNull())
+        testsupport::writeFile(SettingsFileName, settings);
+    // As in a process just started: nothing read yet.
+    ConnectionSettings::dbHost.clear();
+    ConnectionSettings::dbUser.clear();
+    ConnectionSettings::dbPassword.clear();
+
     setup dialog;
     MessageLog log;
-    QCOMPARE(press(dialog, user, password), Blank);
+    QTEST(press(dialog, user, password), "message");
     QVERIFY(!QSqlDatabase::contains(Connection));
     QCOMPARE(log.all().size(), 0);
     QCOMPARE(tables(), QStringList());
@@ -239,7 +270,7 @@ void TestProvisioning::shouldStoreAccountAndReportSuccess_data()
 {
     QTest::addColumn<QString>("vector");
     QTest::newRow("plain name and password") << "even length, lower-case user name";
-    QTest::newRow("spaces only count as filled in") << "spaces only";
+    QTest::newRow("longest name, password with blanks") << "25 characters";
     QTest::newRow("digest with 0x00") << "digest holding 0x00";
     QTest::newRow("Latin-1 characters") << "Latin-1 characters";
 }
