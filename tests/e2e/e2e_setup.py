@@ -28,23 +28,12 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import xsession  # noqa: E402
+from windows import (CONFIG_HOST, CONFIG_HOST_TEXT, CONFIG_OK, CONFIG_PASSWORD_TEXT,  # noqa: E402
+                     CONFIG_USER_TEXT, SETUP_DB_BUTTON, SETUP_LABEL, SETUP_OK, SETUP_PASSWORD,
+                     SETUP_USERNAME)
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 SERVER_SCRIPT = os.path.join(ROOT, "scripts", "mariadb-server.sh")
-
-# Where things are in the two windows, in window coordinates, as their layouts place them at
-# the default font and starting size (no message used here makes a window grow).
-SETUP_LABEL = (11, 11, 298, 104)
-SETUP_USERNAME = (193, 131)
-SETUP_PASSWORD = (193, 159)
-SETUP_OK = (182, 216)
-SETUP_DB_BUTTON = (233, 187)
-CONFIG_HOST = (264, 21)
-CONFIG_OK = (262, 276)
-# The insides of the three fields, for reading what they show.
-CONFIG_HOST_TEXT = (143, 13, 243, 18)
-CONFIG_USER_TEXT = (143, 41, 243, 18)
-CONFIG_PASSWORD_TEXT = (143, 69, 243, 18)
 
 EXPLANATION = ("This will atempt to create the database for Quorvo and add\n"
                " an initial user. Please give this users information below.")
