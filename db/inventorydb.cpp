@@ -33,7 +33,9 @@ InventoryDb::InventoryDb(const QString &connectionName, const QString &databaseN
     if (db->open())
         return;
 
-    qDebug() << db->lastError() << Qt::endl;
+    const QSqlError error = db->lastError();
+    qDebug() << error << Qt::endl;
+    recordDbFailure(error);
     // removeDatabase warns while a handle of the connection is alive, and leaves that handle
     // unusable: the handle goes first.
     db.reset();
