@@ -6,20 +6,28 @@
 
 #include <QSqlDatabase>
 
+#include <utility>
+
 namespace {
 
-const QString ConnectionName = QStringLiteral("admins");
-const QString DatabaseName = QStringLiteral("ozrinventory");
+// The accounts table is made together with the account, so a check before that may miss it.
+bool onlyAccountsTableMissing(const SchemaDifference &difference)
+{
+    return difference.kind == SchemaDifference::Kind::MissingTable &&
+           difference.table == QLatin1String("users");
+}
 
 } // namespace
 
-ProvisioningRun::ProvisioningRun() = default;
+ProvisioningRun::ProvisioningRun(QString connection, QString database)
+    : connectionName(std::move(connection)), databaseName(std::move(database))
+{}
 
 ProvisioningRun::~ProvisioningRun()
 {
     discardConnection();
     // This thread ends with this object: no later construction would remove the registration.
-    QSqlDatabase::removeDatabase(ConnectionName);
+    QSqlDatabase::removeDatabase(connectionName);
 }
 
 void ProvisioningRun::run(const QString &username, const QString &password)
@@ -31,11 +39,18 @@ void ProvisioningRun::run(const QString &username, const QString &password)
         if (inventoryDb && !inventoryDb->isAlive())
             discardConnection();
         if (!inventoryDb)
-            inventoryDb = std::make_unique<InventoryDb>(ConnectionName, DatabaseName);
+            inventoryDb = std::make_unique<InventoryDb>(connectionName, databaseName);
         inventoryDb->createSchema();
-        result.added = inventoryDb->addUser(username, hashPassword(username, password));
+        // Tables of an older layout are kept as they are: an account is added only to a
+        // database that the Quorvo application can work with.
+        result.difference = inventoryDb->checkSchema();
+        if (result.difference && onlyAccountsTableMissing(*result.difference))
+            result.difference.reset();
+        if (!result.difference)
+            result.added = inventoryDb->addUser(username, hashPassword(username, password));
     } catch (int code) {
         result.error = code;
+        result.reason = dbFailureReason(lastDbFailure());
         if (code == DbError::ConnectionFailed || code == DbError::ConnectionLost)
             discardConnection();
     }

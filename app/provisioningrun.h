@@ -1,10 +1,13 @@
 #pragma once
 
+#include "db/schemadifference.h"
+
 #include <QMetaType>
 #include <QObject>
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class InventoryDb;
 
@@ -13,6 +16,9 @@ struct RunResult
 {
     bool added = false; // the account is stored
     int error = 0;      // the DbError code that ended the run; 0 where none was thrown
+    QString reason;     // the server's number and text behind that code
+    // Where the database differs from what the Quorvo application needs; no account is added then.
+    std::optional<SchemaDifference> difference;
 };
 Q_DECLARE_METATYPE(RunResult)
 
@@ -25,10 +31,12 @@ class ProvisioningRun : public QObject
     Q_OBJECT
 
 public:
-    ProvisioningRun();
+    explicit ProvisioningRun(QString connectionName = QStringLiteral("admins"),
+                             QString databaseName = QStringLiteral("ozrinventory"));
     ~ProvisioningRun() override;
 
-    // Creates the schema and stores the account, then reports how that went with finished().
+    // Creates the schema, checks that the database is as the Quorvo application needs it and
+    // stores the account, then reports how that went with finished().
     void run(const QString &username, const QString &password);
     // The next run connects anew, with the connection settings as they are then.
     void discardConnection();
@@ -37,6 +45,8 @@ signals:
     void finished(const RunResult &result);
 
 private:
+    QString connectionName;
+    QString databaseName;
     // Kept from the first run that connects until a connection failure or loss, so that a
     // corrected user name can be sent again on the same connection.
     std::unique_ptr<InventoryDb> inventoryDb;

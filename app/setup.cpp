@@ -5,6 +5,7 @@
 #include "app/dataconfig.h"
 #include "app/fittocontents.h"
 #include "app/provisioningrun.h"
+#include "app/schemamessage.h"
 #include "app/showerror.h"
 #include "db/dberror.h"
 #include "settings/connectionsettings.h"
@@ -47,6 +48,20 @@ setup::~setup()
         run.get(), [this] { run->discardConnection(); }, Qt::BlockingQueuedConnection);
     runThread.quit();
     runThread.wait();
+}
+
+QString setup::failureMessage(int code)
+{
+    switch (code) {
+    case DbError::ConnectionFailed:
+        return tr("The database connection failed. Please try again later.");
+    case DbError::ConnectionLost:
+        return tr("The database connection was lost. Please try again later.");
+    case DbError::DuplicateEntry:
+        return tr("There is already a user with that username, please choose another.");
+    default:
+        return tr("There was an unknown error.");
+    }
 }
 
 bool setup::readSettings(QLabel *label)
@@ -136,27 +151,20 @@ void setup::finishRun(const RunResult &result)
     ui->buttonBox->setEnabled(true);
     ui->pushButton_db->setEnabled(true);
 
-    switch (result.error) {
-    case 0:
+    if (result.difference) {
+        showError(ui->label, schemaDifferenceMessage(*result.difference).toHtmlEscaped());
+    } else if (result.error == 0) {
         if (result.added)
             ui->label->setText(tr("The system has been set up and the user has been added.\n"
                                   "Please close this and log into Quorvo."));
         else
             showError(ui->label, tr("That user could not be added."));
-        break;
-    case DbError::ConnectionFailed:
-        showError(ui->label, tr("The database connection failed. Please try again later."));
-        break;
-    case DbError::ConnectionLost:
-        showError(ui->label, tr("The database connection was lost. Please try again later."));
-        break;
-    case DbError::DuplicateEntry:
-        showError(ui->label,
-                  tr("There is already a user with that username, please choose another."));
-        break;
-    default:
-        showError(ui->label, tr("There was an unknown error."));
-        break;
+    } else {
+        // The server's own reason goes on the next line, as text: it may hold '<' or '&'.
+        QString message = failureMessage(result.error);
+        if (!result.reason.isEmpty())
+            message += QStringLiteral("<br>") + result.reason.toHtmlEscaped();
+        showError(ui->label, message);
     }
     if (closeAfterRun)
         close();

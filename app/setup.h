@@ -45,6 +45,8 @@ private slots:
 private:
     void startRun(const QString &username, const QString &password);
     void finishRun(const RunResult &result);
+    // What the window says for a DbError code that ended a run.
+    static QString failureMessage(int code);
     bool isRunning() const { return busy.has_value(); }
 
     std::unique_ptr<SetupForm> ui;

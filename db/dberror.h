@@ -1,8 +1,7 @@
 #pragma once
 
+#include <QSqlError>
 #include <QString>
-
-class QSqlError;
 
 // Failure codes of every database operation. They are thrown and caught as a plain int, so
 // the one handler in the setup dialog (catch (int)) sees every one of them.

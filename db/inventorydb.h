@@ -42,10 +42,11 @@ public:
     // Creates the table of login accounts if it is missing and adds one account.
     bool addUser(QString username, QByteArray digest);
 
-    // Compares the database with what the Quorvo application needs: the nine tables with their
-    // columns (and the types the triggers and the digest rely on) and the four triggers on p_k.
-    // Returns the first difference, or nothing when there is none. Reads only; a failing query
-    // is thrown like any other statement.
+    // Compares the database with what the Quorvo application needs: the eight inventory tables
+    // with their columns (and the types the triggers rely on), the four triggers on p_k, then
+    // the accounts table (and the types the digest relies on), in this order. Returns the first
+    // difference, or nothing when there is none. Reads only; a failing query is thrown like any
+    // other statement.
     std::optional<SchemaDifference> checkSchema();
 
 private:
