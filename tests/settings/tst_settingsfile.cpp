@@ -365,10 +365,8 @@ void TestSettingsFile::rewriteWithoutRoot(unsigned folderMode, RewriteFailure &r
 {
     const QByteArray folder = QFile::encodeName(dir->path());
     QCOMPARE(::chmod(folder.constData(), folderMode), 0);
-    // WithoutRoot hands this one over to "nobody", not ours.
-    const QTemporaryDir scratch;
     {
-        WithoutRoot user(scratch.path());
+        const WithoutRoot user;
         result = rewriteSettingsFile(conf(), AllNew);
     }
     QCOMPARE(::chmod(folder.constData(), 0700), 0);
