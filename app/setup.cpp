@@ -2,44 +2,51 @@
 
 #include "ui_setup.h"
 
+#include "app/dataconfig.h"
+#include "app/fittocontents.h"
+#include "app/provisioningrun.h"
 #include "app/showerror.h"
 #include "db/dberror.h"
-#include "db/inventorydb.h"
-#include "db/passworddigest.h"
-#include "settings/dataconfig.h"
+#include "settings/connectionsettings.h"
 #include "settings/settingsfile.h"
 
-#include <QApplication>
+#include <QCloseEvent>
+
+#include <algorithm>
 
 namespace {
 
 // The width of users.username. The server counts characters, not UTF-16 units.
 constexpr qsizetype MaxUsernameLength = 25;
 
-// The run blocks the event loop; the cursor says so until the run ends, however it ends.
-class BusyCursor
+bool fitsLatin1(const QString &text)
 {
-public:
-    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-    BusyCursor(const BusyCursor &) = delete;
-    BusyCursor &operator=(const BusyCursor &) = delete;
-};
+    return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() <= 0xff; });
+}
 
 } // namespace
 
-setup::setup(QWidget *parent) : QDialog(parent), ui(std::make_unique<SetupForm>())
+setup::setup(QWidget *parent)
+    : QDialog(parent), ui(std::make_unique<SetupForm>()), run(std::make_unique<ProvisioningRun>())
 {
     ui->setupUi(this);
+    new FitToContents(this);
     readSettings(ui->label);
     connect(ui->pushButton_db, &QPushButton::clicked, this, &setup::config);
+
+    run->moveToThread(&runThread);
+    connect(run.get(), &ProvisioningRun::finished, this, &setup::finishRun);
+    runThread.start();
 }
 
 setup::~setup()
 {
-    // The connection goes before the form, as it came after it.
-    inventoryDb.reset();
-    ui.reset();
+    // The connection is given up in its own thread, after a run in progress; every wait of a run
+    // has an end, so this does not hang.
+    QMetaObject::invokeMethod(
+        run.get(), [this] { run->discardConnection(); }, Qt::BlockingQueuedConnection);
+    runThread.quit();
+    runThread.wait();
 }
 
 bool setup::readSettings(QLabel *label)
@@ -50,23 +57,27 @@ bool setup::readSettings(QLabel *label)
     return false;
 }
 
-// A connection that is already held keeps the settings it was made with; only the next one
-// made takes the saved values.
+// Saved settings take effect at the next run: the connection made with the old ones is given
+// up. (The button is disabled during a run, so no run uses the connection meanwhile.)
 void setup::config()
 {
     DataConfig dialog;
     if (dialog.exec() != QDialog::Accepted)
         return;
     readSettings(ui->label);
+    QMetaObject::invokeMethod(run.get(), [this] { run->discardConnection(); });
     // Replaces whatever the reading showed: the file has just been written.
     ui->label->setText(tr("Your database configuration was successfully saved."));
 }
 
 void setup::accept()
 {
+    if (isRunning())
+        return;
     const QString password = ui->lineEdit_password->text();
     const QString username = ui->lineEdit_username->text();
-    if (password.isEmpty() || username.isEmpty()) {
+    // A name of blanks only would be stored as an account nobody can tell from another.
+    if (password.isEmpty() || username.trimmed().isEmpty()) {
         showError(ui->label, tr("Blank username or password not allowed"));
         return;
     }
@@ -76,38 +87,77 @@ void setup::accept()
         showError(ui->label, tr("The username may be at most 25 characters."));
         return;
     }
+    // The stored digest sees every character beyond Latin-1 as '?', so such a password would
+    // let in anyone who types question marks in its place.
+    if (!fitsLatin1(password)) {
+        showError(ui->label, tr("The password may hold only Latin-1 characters: letters, digits "
+                                "and signs of Western European languages, such as é, ß or ñ."));
+        return;
+    }
+    // Without a host the client library would go to the local server's socket, as whoever runs
+    // the program: a server nobody chose.
+    if (ConnectionSettings::dbHost.isEmpty()) {
+        showError(ui->label, tr("No database server is set. Please set the connection under "
+                                "\"Database Configuration\"."));
+        return;
+    }
+    startRun(username, password);
+}
 
-    const BusyCursor busy;
-    try {
-        if (!inventoryDb) {
-            auto connection = std::make_unique<InventoryDb>(QStringLiteral("admins"),
-                                                            QStringLiteral("ozrinventory"));
-            inventoryDb = std::move(connection);
-        }
-        inventoryDb->createSchema();
-        const QByteArray digest = hashPassword(username, password);
-        if (inventoryDb->addUser(username, digest))
+void setup::reject()
+{
+    if (!isRunning())
+        QDialog::reject();
+}
+
+void setup::closeEvent(QCloseEvent *event)
+{
+    if (isRunning()) {
+        closeAfterRun = true;
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+// No key press or click made during the run can start another run or close the window.
+void setup::startRun(const QString &username, const QString &password)
+{
+    busy.emplace();
+    ui->buttonBox->setEnabled(false);
+    ui->pushButton_db->setEnabled(false);
+    QMetaObject::invokeMethod(run.get(),
+                              [this, username, password] { run->run(username, password); });
+}
+
+void setup::finishRun(const RunResult &result)
+{
+    busy.reset();
+    ui->buttonBox->setEnabled(true);
+    ui->pushButton_db->setEnabled(true);
+
+    switch (result.error) {
+    case 0:
+        if (result.added)
             ui->label->setText(tr("The system has been set up and the user has been added.\n"
                                   "Please close this and log into Quorvo."));
         else
             showError(ui->label, tr("That user could not be added."));
-    } catch (int code) {
-        switch (code) {
-        case DbError::ConnectionFailed:
-            inventoryDb.reset();
-            showError(ui->label, tr("The database connection failed. Please try again later."));
-            break;
-        case DbError::ConnectionLost:
-            inventoryDb.reset();
-            showError(ui->label, tr("The database connection was lost. Please try again later."));
-            break;
-        case DbError::DuplicateEntry:
-            showError(ui->label,
-                      tr("There is already a user with that username, please choose another."));
-            break;
-        default:
-            showError(ui->label, tr("There was an unknown error."));
-            break;
-        }
+        break;
+    case DbError::ConnectionFailed:
+        showError(ui->label, tr("The database connection failed. Please try again later."));
+        break;
+    case DbError::ConnectionLost:
+        showError(ui->label, tr("The database connection was lost. Please try again later."));
+        break;
+    case DbError::DuplicateEntry:
+        showError(ui->label,
+                  tr("There is already a user with that username, please choose another."));
+        break;
+    default:
+        showError(ui->label, tr("There was an unknown error."));
+        break;
     }
+    if (closeAfterRun)
+        close();
 }

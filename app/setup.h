@@ -1,11 +1,16 @@
 #pragma once
 
+#include "app/busycursor.h"
+
 #include <QDialog>
+#include <QThread>
 
 #include <memory>
+#include <optional>
 
-class InventoryDb;
+class ProvisioningRun;
 class QLabel;
+struct RunResult;
 
 namespace Ui {
 class setup;
@@ -20,18 +25,33 @@ class setup : public QDialog
 
 public:
     explicit setup(QWidget *parent = nullptr);
+    // Waits for a run in progress to end.
     ~setup() override;
 
     // Loads the settings file into ConnectionSettings; on failure says so on `label`.
     bool readSettings(QLabel *label);
+
+    // Cancel and Escape do nothing while a run is in progress.
+    void reject() override;
+
+protected:
+    // Closing the window during a run closes it once the run has ended.
+    void closeEvent(QCloseEvent *event) override;
 
 private slots:
     void config();
     void accept() override;
 
 private:
-    // Kept from the first run that connects until a connection failure or loss, so that a
-    // corrected user name can be sent again on the same connection.
-    std::unique_ptr<InventoryDb> inventoryDb;
+    void startRun(const QString &username, const QString &password);
+    void finishRun(const RunResult &result);
+    bool isRunning() const { return busy.has_value(); }
+
     std::unique_ptr<SetupForm> ui;
+    // The run and its connection live in runThread; run is destroyed only after that thread has
+    // ended, so nothing of the connection is touched from this thread.
+    QThread runThread;
+    std::unique_ptr<ProvisioningRun> run;
+    std::optional<BusyCursor> busy; // set while a run is in progress
+    bool closeAfterRun = false;
 };

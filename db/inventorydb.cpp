@@ -6,14 +6,34 @@
 #include <QDebug>
 #include <QSqlDatabase>
 #include <QSqlError>
+#include <QSqlQuery>
 
 namespace {
 
 const QString DriverName = QStringLiteral("QMYSQL");
 constexpr int Port = 3306; // the settings file has no port
 
-// A server that drops our packets would otherwise hold the window for minutes.
-const QString ConnectOptions = QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=10");
+// Every wait has an end. A server that drops our packets would hold a run for minutes at the
+// connect, one that stops answering for as long as TCP keeps trying; a read or write that runs
+// out ends the statement as a lost connection.
+const QString ConnectOptions = QStringLiteral(
+    "MYSQL_OPT_CONNECT_TIMEOUT=10;MYSQL_OPT_READ_TIMEOUT=30;MYSQL_OPT_WRITE_TIMEOUT=30");
+// Another session holding a table (the Quorvo application in the middle of a transaction, say)
+// would otherwise keep a statement waiting for a day, the server's default. Both limits stay
+// below the read timeout, so a lock wait ends with the server's own refusal.
+const QString BoundLockWaits =
+    QStringLiteral("SET SESSION lock_wait_timeout = 10, innodb_lock_wait_timeout = 10");
+
+// A session whose waits cannot be bounded is not used: it fails like a connection that could
+// not be opened.
+bool boundLockWaits(const QSqlDatabase &db)
+{
+    QSqlQuery query(db);
+    if (query.exec(BoundLockWaits))
+        return true;
+    qDebug() << query.lastError() << Qt::endl;
+    return false;
+}
 
 } // namespace
 
@@ -30,10 +50,12 @@ InventoryDb::InventoryDb(const QString &connectionName, const QString &databaseN
     db->setPassword(ConnectionSettings::dbPassword);
     db->setPort(Port);
     db->setConnectOptions(ConnectOptions);
-    if (db->open())
-        return;
-
-    qDebug() << db->lastError() << Qt::endl;
+    if (db->open()) {
+        if (boundLockWaits(*db))
+            return;
+    } else {
+        qDebug() << db->lastError() << Qt::endl;
+    }
     // removeDatabase warns while a handle of the connection is alive, and leaves that handle
     // unusable: the handle goes first.
     db.reset();
@@ -44,6 +66,12 @@ InventoryDb::InventoryDb(const QString &connectionName, const QString &databaseN
 InventoryDb::~InventoryDb()
 {
     qDebug() << "destruct" << Qt::endl;
+}
+
+bool InventoryDb::isAlive()
+{
+    QSqlQuery query(*db);
+    return query.exec(QStringLiteral("DO 0"));
 }
 
 bool InventoryDb::transaction()

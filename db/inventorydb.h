@@ -24,6 +24,10 @@ public:
     InventoryDb(const InventoryDb &) = delete;
     InventoryDb &operator=(const InventoryDb &) = delete;
 
+    // Whether the server still answers on this connection. A connection that stood idle may
+    // have been closed by the server (its idle timeout, a restart) without our knowing.
+    bool isAlive();
+
     bool transaction();
     bool commit();
     bool rollback();

@@ -3,11 +3,10 @@
 // Collects what the code under test writes to Qt's message output.
 
 #include <QList>
+#include <QMutex>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
-
-#include <functional>
 
 namespace testsupport {
 
@@ -33,12 +32,15 @@ public:
     MessageLog(const MessageLog &) = delete;
     MessageLog &operator=(const MessageLog &) = delete;
 
-    // Called at every message, at the moment it is written.
-    std::function<void(const Message &)> onMessage;
-
-    const QList<Message> &all() const { return messages; }
+    // Messages come from every thread: the provisioning run writes from its own.
+    QList<Message> all() const
+    {
+        const QMutexLocker lock(&mutex);
+        return messages;
+    }
     QStringList texts(QtMsgType type) const
     {
+        const QMutexLocker lock(&mutex);
         QStringList result;
         for (const Message &message : messages)
             if (message.type == type)
@@ -47,15 +49,20 @@ public:
     }
     QStringList debug() const { return texts(QtDebugMsg); }
     QStringList warnings() const { return texts(QtWarningMsg); }
-    void clear() { messages.clear(); }
+    void clear()
+    {
+        const QMutexLocker lock(&mutex);
+        messages.clear();
+    }
 
 private:
     static void handle(QtMsgType type, const QMessageLogContext &context, const QString &text)
     {
         MessageLog *log = current;
-        log->messages.append({type, text});
-        if (log->onMessage)
-            log->onMessage(log->messages.last());
+        {
+            const QMutexLocker lock(&log->mutex);
+            log->messages.append({type, text});
+        }
         // Still shown in the test's output, which helps when a case fails.
         if (log->previous)
             log->previous(type, context, text);
@@ -63,6 +70,7 @@ private:
 
     static inline MessageLog *current = nullptr;
     QtMessageHandler previous = nullptr;
+    mutable QMutex mutex;
     QList<Message> messages;
 };
 

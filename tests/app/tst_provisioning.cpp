@@ -1,4 +1,5 @@
 #include "app/setup.h"
+#include "settings/connectionsettings.h"
 #include "settings/settingsfile.h"
 
 #include "digestvectors.h"
@@ -12,6 +13,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 #include <memory>
@@ -30,6 +32,11 @@ const QString Success = QStringLiteral("The system has been set up and the user 
                                        "Please close this and log into Quorvo.");
 
 const QString Blank = red(QStringLiteral("Blank username or password not allowed"));
+const QString NotLatin1 = red(QStringLiteral(
+    "The password may hold only Latin-1 characters: letters, digits and signs of Western "
+    "European languages, such as é, ß or ñ."));
+const QString NoHost = red(QStringLiteral(
+    "No database server is set. Please set the connection under \"Database Configuration\"."));
 const QString TooLong = red(QStringLiteral("The username may be at most 25 characters."));
 const QString Failed =
     red(QStringLiteral("The database connection failed. Please try again later."));
@@ -48,15 +55,33 @@ QByteArray settingsFile(const QString &host, const QString &password)
         .toUtf8();
 }
 
-// Types the fields and presses OK, as the administrator does; returns the message label's text.
-QString press(setup &dialog, const QString &user, const QString &password)
+QAbstractButton *button(setup &dialog, QDialogButtonBox::StandardButton which)
+{
+    return dialog.findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"))->button(which);
+}
+
+// Types the fields and presses OK, as the administrator does; the run goes on in the background.
+void click(setup &dialog, const QString &user, const QString &password)
 {
     dialog.findChild<QLineEdit *>(QStringLiteral("lineEdit_username"))->setText(user);
     dialog.findChild<QLineEdit *>(QStringLiteral("lineEdit_password"))->setText(password);
-    dialog.findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"))
-        ->button(QDialogButtonBox::Ok)
-        ->click();
+    button(dialog, QDialogButtonBox::Ok)->click();
+}
+
+// Waits for the run in progress, if any, to end (OK is enabled again); returns the label's text.
+QString waitForRun(setup &dialog)
+{
+    // Far longer than any bounded wait of a run: a run that hangs fails the case here.
+    for (int waited = 0; waited < 120000 && !button(dialog, QDialogButtonBox::Ok)->isEnabled();
+         waited += 10)
+        QTest::qWait(10);
     return dialog.findChild<QLabel *>(QStringLiteral("label"))->text();
+}
+
+QString press(setup &dialog, const QString &user, const QString &password)
+{
+    click(dialog, user, password);
+    return waitForRun(dialog);
 }
 
 } // namespace
@@ -69,23 +94,28 @@ private slots:
     void init();
     void cleanup();
 
-    void shouldRefuseBlankFields_data();
-    void shouldRefuseBlankFields();
+    void shouldRefuseBeforeConnecting_data();
+    void shouldRefuseBeforeConnecting();
     void shouldRefuseLongUserName_data();
     void shouldRefuseLongUserName();
     void shouldStoreAccountAndReportSuccess_data();
     void shouldStoreAccountAndReportSuccess();
     void shouldAcceptCorrectedNameOnKeptConnection();
-    void shouldReconnectAfterLostConnection();
+    void shouldReplaceConnectionClosedBetweenRuns();
     void shouldKeepSettingsOfKeptConnection();
     void shouldConnectAnewAfterFailedConnection();
     void shouldKeepConnectionAfterUnknownError();
-    void shouldGiveUpConnectionWhenAccountsTableFails();
+    void shouldEndWaitForLockedTable_data();
+    void shouldEndWaitForLockedTable();
     void shouldShowBusyCursorWhileRunning();
+    void shouldIgnoreButtonsDuringRun();
+    void shouldConnectWithSavedSettings();
     void shouldDestroyConnectionObjectOnce();
 
 private:
     QStringList tables() const;
+    // The server session of the program's connection: the one session on ozrinventory.
+    QString programSession() const;
     // The accounts as the server holds them: name and the digest bytes in hex.
     QStringList accounts() const;
     void rewriteSettings(const QString &host, const QString &password);
@@ -135,6 +165,13 @@ QStringList TestProvisioning::tables() const
     return names;
 }
 
+QString TestProvisioning::programSession() const
+{
+    return testdatabase::value(admin->database(),
+                               QStringLiteral("select id from information_schema.processlist "
+                                              "where db = 'ozrinventory'"));
+}
+
 QStringList TestProvisioning::accounts() const
 {
     return testdatabase::rows(admin->database(),
@@ -149,25 +186,50 @@ void TestProvisioning::rewriteSettings(const QString &host, const QString &passw
     QVERIFY(loadSettingsFile());
 }
 
-void TestProvisioning::shouldRefuseBlankFields_data()
+// Nothing is sent anywhere: no connection, no table, not a line of debug output.
+void TestProvisioning::shouldRefuseBeforeConnecting_data()
 {
+    QTest::addColumn<QByteArray>("settings"); // null: no settings file
     QTest::addColumn<QString>("user");
     QTest::addColumn<QString>("password");
-    QTest::newRow("no user name") << ""
-                                  << "secret";
-    QTest::newRow("no password") << "admin"
-                                 << "";
-    QTest::newRow("neither") << ""
-                             << "";
+    QTest::addColumn<QString>("message");
+
+    const QByteArray good = settingsFile(testdatabase::host(), testdatabase::password());
+    QTest::newRow("no user name") << good << ""
+                                  << "secret" << Blank;
+    QTest::newRow("no password") << good << "admin"
+                                 << "" << Blank;
+    QTest::newRow("neither") << good << ""
+                             << "" << Blank;
+    QTest::newRow("user name of blanks") << good << " \t "
+                                         << "secret" << Blank;
+    QTest::newRow("password beyond Latin-1")
+        << good << "admin" << QStringLiteral("пароль") << NotLatin1;
+    QTest::newRow("no settings file") << QByteArray() << "admin"
+                                      << "secret" << NoHost;
+    QTest::newRow("empty settings file") << QByteArray("") << "admin"
+                                         << "secret" << NoHost;
+    QTest::newRow("no host in the settings")
+        << QByteArray("hname:\nMySQLu:root\nMySQLp:\n") << "admin"
+        << "secret" << NoHost;
 }
 
-void TestProvisioning::shouldRefuseBlankFields()
+void TestProvisioning::shouldRefuseBeforeConnecting()
 {
+    QFETCH(QByteArray, settings);
     QFETCH(QString, user);
     QFETCH(QString, password);
+    QVERIFY(QFile::remove(SettingsFileName));
+    if (!settings.isNull())
+        testsupport::writeFile(SettingsFileName, settings);
+    // As in a process just started: nothing read yet.
+    ConnectionSettings::dbHost.clear();
+    ConnectionSettings::dbUser.clear();
+    ConnectionSettings::dbPassword.clear();
+
     setup dialog;
     MessageLog log;
-    QCOMPARE(press(dialog, user, password), Blank);
+    QTEST(press(dialog, user, password), "message");
     QVERIFY(!QSqlDatabase::contains(Connection));
     QCOMPARE(log.all().size(), 0);
     QCOMPARE(tables(), QStringList());
@@ -208,7 +270,7 @@ void TestProvisioning::shouldStoreAccountAndReportSuccess_data()
 {
     QTest::addColumn<QString>("vector");
     QTest::newRow("plain name and password") << "even length, lower-case user name";
-    QTest::newRow("spaces only count as filled in") << "spaces only";
+    QTest::newRow("longest name, password with blanks") << "25 characters";
     QTest::newRow("digest with 0x00") << "digest holding 0x00";
     QTest::newRow("Latin-1 characters") << "Latin-1 characters";
 }
@@ -237,44 +299,42 @@ void TestProvisioning::shouldAcceptCorrectedNameOnKeptConnection()
 {
     setup dialog;
     QCOMPARE(press(dialog, QStringLiteral("admin"), QStringLiteral("secret")), Success);
-    const QString session = testdatabase::sessionOf(Connection);
+    const QString session = programSession();
 
     QCOMPARE(press(dialog, QStringLiteral("admin"), QStringLiteral("other")), Taken);
-    QCOMPARE(testdatabase::sessionOf(Connection), session);
+    QCOMPARE(programSession(), session);
 
     QCOMPARE(press(dialog, QStringLiteral("clerk"), QStringLiteral("other")), Success);
-    QCOMPARE(testdatabase::sessionOf(Connection), session);
+    QCOMPARE(programSession(), session);
     QCOMPARE(accounts().size(), 2);
 }
 
-void TestProvisioning::shouldReconnectAfterLostConnection()
+// A connection that the server closed while the window stood idle is replaced without a word.
+void TestProvisioning::shouldReplaceConnectionClosedBetweenRuns()
 {
     setup dialog;
     QCOMPARE(press(dialog, QStringLiteral("admin"), QStringLiteral("secret")), Success);
-    const QString session = testdatabase::sessionOf(Connection);
+    const QString session = programSession();
     QVERIFY(admin->killSession(session));
 
     MessageLog log;
-    QCOMPARE(press(dialog, QStringLiteral("clerk"), QStringLiteral("secret")), Lost);
-    QCOMPARE(log.debug().count(Destruct), 1); // the lost connection is given up
-
     QCOMPARE(press(dialog, QStringLiteral("clerk"), QStringLiteral("secret")), Success);
-    QVERIFY(testdatabase::sessionOf(Connection) != session);
+    QCOMPARE(log.debug().count(Destruct), 1);
+    QVERIFY(programSession() != session);
     QCOMPARE(accounts().size(), 2);
 }
 
-// New settings reach the connection only once the kept one has been given up.
+// Settings read behind the dialog's back reach the connection only once the kept one is gone.
 void TestProvisioning::shouldKeepSettingsOfKeptConnection()
 {
     setup dialog;
     QCOMPARE(press(dialog, QStringLiteral("admin"), QStringLiteral("secret")), Success);
-    const QString session = testdatabase::sessionOf(Connection);
+    const QString session = programSession();
 
     rewriteSettings(testdatabase::host(), QStringLiteral("not-the-password"));
     QCOMPARE(press(dialog, QStringLiteral("clerk"), QStringLiteral("secret")), Success);
 
     QVERIFY(admin->killSession(session));
-    QCOMPARE(press(dialog, QStringLiteral("third"), QStringLiteral("secret")), Lost);
     QCOMPARE(press(dialog, QStringLiteral("third"), QStringLiteral("secret")), Failed);
 
     rewriteSettings(testdatabase::host(), testdatabase::password());
@@ -303,56 +363,108 @@ void TestProvisioning::shouldKeepConnectionAfterUnknownError()
     QVERIFY(admin->exec(QStringLiteral("CREATE TABLE ozrinventory.p_k (TransactionID int)")));
     setup dialog;
     QCOMPARE(press(dialog, QStringLiteral("admin"), QStringLiteral("secret")), Unknown);
-    const QString session = testdatabase::sessionOf(Connection);
+    const QString session = programSession();
     QVERIFY(accounts().first().startsWith(QStringLiteral("SQL failed"))); // no users table yet
 
     QVERIFY(admin->exec(QStringLiteral("DROP TABLE ozrinventory.p_k")));
     QCOMPARE(press(dialog, QStringLiteral("admin"), QStringLiteral("secret")), Success);
-    QCOMPARE(testdatabase::sessionOf(Connection), session);
+    QCOMPARE(programSession(), session);
 }
 
-// Creating the accounts table fails for whatever reason: the connection is given up.
-void TestProvisioning::shouldGiveUpConnectionWhenAccountsTableFails()
+// Another session holds a table of the run; each run ends within the session's lock bound. A
+// failed accounts table gives up the connection, as does a connection lost during the run.
+void TestProvisioning::shouldEndWaitForLockedTable_data()
 {
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<bool>("killed"); // the run's session is ended while it waits
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("kept");
+
+    QTest::newRow("checkouts") << "p_k" << false << Unknown << true;
+    QTest::newRow("accounts") << "users" << false << Failed << false;
+    QTest::newRow("connection lost while waiting") << "p_k" << true << Lost << false;
+}
+
+void TestProvisioning::shouldEndWaitForLockedTable()
+{
+    QFETCH(QString, table);
+    QFETCH(bool, killed);
     setup dialog;
     QCOMPARE(press(dialog, QStringLiteral("admin"), QStringLiteral("secret")), Success);
-    const QString session = testdatabase::sessionOf(Connection);
-    QVERIFY(admin->exec(QStringLiteral("DROP TABLE ozrinventory.users")));
-    // The kept session may create no new InnoDB table; the existing ones pass.
-    QVERIFY(testdatabase::rowsOn(Connection,
-                                 QStringLiteral("SET SESSION enforce_storage_engine = MyISAM"))
-                .isEmpty());
+    const QString session = programSession();
 
-    MessageLog log;
-    QCOMPARE(press(dialog, QStringLiteral("clerk"), QStringLiteral("secret")), Failed);
-    QVERIFY(log.debug().contains(QStringLiteral("Table 1 \n")));
-    QCOMPARE(log.debug().count(Destruct), 1);
+    QVERIFY(admin->exec(QStringLiteral("LOCK TABLES ozrinventory.%1 WRITE").arg(table)));
+    click(dialog, QStringLiteral("clerk"), QStringLiteral("secret"));
+    if (killed) {
+        const QString waiting =
+            QStringLiteral("select id from information_schema.processlist "
+                           "where state like '%lock%' and id <> connection_id()");
+        QTRY_COMPARE_WITH_TIMEOUT(testdatabase::value(admin->database(), waiting), session, 9000);
+        QVERIFY(admin->killSession(session));
+    }
+    QTEST(waitForRun(dialog), "message");
+    QVERIFY(admin->exec(QStringLiteral("UNLOCK TABLES")));
 
     QCOMPARE(press(dialog, QStringLiteral("clerk"), QStringLiteral("secret")), Success);
-    QVERIFY(testdatabase::sessionOf(Connection) != session);
-    QCOMPARE(accounts().size(), 1);
+    QTEST(programSession() == session, "kept");
+    QCOMPARE(accounts().size(), 2);
 }
 
 void TestProvisioning::shouldShowBusyCursorWhileRunning()
 {
-    QList<int> shapes; // the cursor at each message written during a run
-    MessageLog log;
-    log.onMessage = [&shapes](const MessageLog::Message &) {
-        const QCursor *cursor = QApplication::overrideCursor();
-        shapes << (cursor ? int{cursor->shape()} : -1);
-    };
-
     setup dialog;
-    QCOMPARE(press(dialog, QStringLiteral("admin"), QStringLiteral("secret")), Success);
-    QCOMPARE(QApplication::overrideCursor(), nullptr);
-    QCOMPARE(press(dialog, QStringLiteral("admin"), QStringLiteral("secret")), Taken);
-    QCOMPARE(QApplication::overrideCursor(), nullptr);
-    QVERIFY(!shapes.isEmpty());
-    for (int shape : std::as_const(shapes))
-        QCOMPARE(shape, int{Qt::WaitCursor});
-
+    for (const QString &expected : {Success, Taken}) {
+        click(dialog, QStringLiteral("admin"), QStringLiteral("secret"));
+        QVERIFY(QApplication::overrideCursor());
+        QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+        QCOMPARE(waitForRun(dialog), expected);
+        QCOMPARE(QApplication::overrideCursor(), nullptr);
+    }
     QCOMPARE(press(dialog, QString(), QStringLiteral("secret")), Blank);
     QCOMPARE(QApplication::overrideCursor(), nullptr);
+}
+
+// Keys and clicks made during a run start no second run and do not close the window.
+void TestProvisioning::shouldIgnoreButtonsDuringRun()
+{
+    setup dialog;
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    auto *settingsButton = dialog.findChild<QPushButton *>(QStringLiteral("pushButton_db"));
+    click(dialog, QStringLiteral("admin"), QStringLiteral("secret"));
+    QVERIFY(!settingsButton->isEnabled());
+    button(dialog, QDialogButtonBox::Ok)->click();
+    button(dialog, QDialogButtonBox::Cancel)->click();
+    QTest::keyClick(&dialog, Qt::Key_Return);
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    dialog.close();
+    QVERIFY(dialog.isVisible());
+
+    // The close asked for during the run happens once it has ended, with the account stored.
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog.isVisible(), 60000);
+    QCOMPARE(dialog.result(), int{QDialog::Rejected});
+    QCOMPARE(accounts().size(), 1);
+}
+
+// Settings saved through the settings button are used at the very next OK.
+void TestProvisioning::shouldConnectWithSavedSettings()
+{
+    setup dialog;
+    QCOMPARE(press(dialog, QStringLiteral("admin"), QStringLiteral("secret")), Success);
+
+    QTimer::singleShot(0, [] {
+        auto *config = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        QVERIFY(config);
+        config->findChild<QLineEdit *>(QStringLiteral("lineEdit_DataConfigPass"))
+            ->setText(QStringLiteral("not-the-password"));
+        config->accept();
+    });
+    dialog.findChild<QPushButton *>(QStringLiteral("pushButton_db"))->click();
+    QCOMPARE(dialog.findChild<QLabel *>(QStringLiteral("label"))->text(),
+             QStringLiteral("Your database configuration was successfully saved."));
+
+    QCOMPARE(press(dialog, QStringLiteral("clerk"), QStringLiteral("secret")), Failed);
+    QCOMPARE(accounts().size(), 1);
 }
 
 void TestProvisioning::shouldDestroyConnectionObjectOnce()

@@ -65,22 +65,22 @@ void TestSetupDialog::cleanup()
 void TestSetupDialog::shouldShowForm_data()
 {
     QTest::addColumn<QString>("name");
-    QTest::addColumn<QRect>("geometry");
     QTest::addColumn<QString>("text");
 
-    QTest::newRow("message label") << "label" << QRect(20, 20, 281, 41) << Explanation;
-    QTest::newRow("settings button")
-        << "pushButton_db" << QRect(170, 170, 131, 23) << "Database Configuration";
-    QTest::newRow("buttons") << "buttonBox" << QRect(10, 200, 301, 32) << QString();
-    QTest::newRow("field box") << "widget" << QRect(40, 90, 221, 48) << QString();
-    QTest::newRow("user name label") << "label_2" << QRect() << "Username";
-    QTest::newRow("password label") << "label_3" << QRect() << "Password";
+    QTest::newRow("message label") << "label" << Explanation;
+    QTest::newRow("settings button") << "pushButton_db"
+                                     << "Database Configuration";
+    QTest::newRow("buttons") << "buttonBox" << QString();
+    QTest::newRow("field box") << "widget" << QString();
+    QTest::newRow("user name label") << "label_2"
+                                     << "Username";
+    QTest::newRow("password label") << "label_3"
+                                    << "Password";
 }
 
 void TestSetupDialog::shouldShowForm()
 {
     QFETCH(QString, name);
-    QFETCH(QRect, geometry);
     setup dialog;
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
@@ -90,8 +90,6 @@ void TestSetupDialog::shouldShowForm()
     auto *widget = dialog.findChild<QWidget *>(name);
     QVERIFY(widget);
     QVERIFY(widget->isVisible());
-    if (!geometry.isNull())
-        QCOMPARE(widget->geometry(), geometry);
     if (auto *label = qobject_cast<QLabel *>(widget))
         QTEST(label->text(), "text");
     if (auto *button = qobject_cast<QPushButton *>(widget))
@@ -145,9 +143,10 @@ void TestSetupDialog::shouldShowRedMessageWhenSettingsAreMissing()
     QVERIFY(dialog.findChild<QLineEdit *>(QStringLiteral("lineEdit_username"))->isEnabled());
 
     // The red markup is rendered, not shown as text: the label needs no room for the tags.
-    QLabel plain;
-    plain.setText(QStringLiteral("The configuration file could not be read."));
-    QCOMPARE(label->sizeHint().width(), plain.sizeHint().width());
+    // (Measured on one line, where the width is the text's own.)
+    const QLabel shown(label->text());
+    const QLabel plain(QStringLiteral("The configuration file could not be read."));
+    QCOMPARE(shown.sizeHint().width(), plain.sizeHint().width());
 }
 
 void TestSetupDialog::shouldShowOnlyTheLatestError_data()

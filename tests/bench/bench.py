@@ -25,15 +25,12 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 import xsession  # noqa: E402
+from windows import SETUP_LABEL, SETUP_OK, SETUP_PASSWORD, SETUP_USERNAME  # noqa: E402
 
 # The client reads the file in binary mode and each statement ends with " $$" on its own line:
 # then a statement that ends in a backslash reaches the server unchanged, as the program sent it.
 DELIMITER = "$$"
 ACCOUNT = ("benchadmin", "bench-password")
-SETUP_USERNAME = (185, 100)
-SETUP_PASSWORD = (185, 127)
-SETUP_OK = (185, 216)
-SETUP_LABEL = (20, 20, 281, 41)
 
 
 class Server:

@@ -28,22 +28,12 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import xsession  # noqa: E402
+from windows import (CONFIG_HOST, CONFIG_HOST_TEXT, CONFIG_OK, CONFIG_PASSWORD_TEXT,  # noqa: E402
+                     CONFIG_USER_TEXT, SETUP_DB_BUTTON, SETUP_LABEL, SETUP_OK, SETUP_PASSWORD,
+                     SETUP_USERNAME)
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 SERVER_SCRIPT = os.path.join(ROOT, "scripts", "mariadb-server.sh")
-
-# Where things are in the two windows, in window coordinates, as their forms lay them out.
-SETUP_LABEL = (20, 20, 281, 41)
-SETUP_USERNAME = (185, 100)
-SETUP_PASSWORD = (185, 127)
-SETUP_OK = (185, 216)
-SETUP_DB_BUTTON = (235, 181)
-CONFIG_HOST = (193, 83)
-CONFIG_OK = (265, 176)
-# The insides of the three fields, for reading what they show.
-CONFIG_HOST_TEXT = (141, 75, 105, 18)
-CONFIG_USER_TEXT = (141, 106, 105, 18)
-CONFIG_PASSWORD_TEXT = (141, 137, 105, 18)
 
 EXPLANATION = ("This will atempt to create the database for Quorvo and add\n"
                " an initial user. Please give this users information below.")
@@ -242,7 +232,7 @@ class SetupWindowTest(unittest.TestCase):
         image = window.settled_screenshot()
         seen = xsession.read_text(image, SETUP_LABEL)
         self.assertTrue(xsession.shows_text(seen, expected),
-                        f"the label shows {seen!r}, expected the beginning of {expected!r}")
+                        f"the label shows {seen!r}, expected {expected!r}")
         self.assert_colour(image, expected, red)
         return seen
 
@@ -411,15 +401,21 @@ class HarnessSelfCheckTest(unittest.TestCase):
                              sha1.stdout.split()[0].decode(), (username, password))
 
     def test_text_matching_tells_messages_apart(self):
-        cut_success = ("The system has been set up and the user has |\n"
-                       "Please close this and log into Quorvo.\n")
-        self.assertTrue(xsession.shows_text(cut_success, SUCCESS))
-        self.assertFalse(xsession.shows_text(cut_success, EXPLANATION))
-        self.assertFalse(xsession.shows_text("The system has been set up", SUCCESS))
-        cut_failure = "The database connection failed. Please try aga"
-        self.assertTrue(xsession.shows_text(cut_failure, CONNECTION_FAILED))
+        wrapped_success = ("The system has been set up and the user\nhas been added.\n"
+                           "Please close this and log into Quorvo.\n")
+        self.assertTrue(xsession.shows_text(wrapped_success, SUCCESS))
+        self.assertFalse(xsession.shows_text(wrapped_success, EXPLANATION))
+        # A message cut short is not the message.
         self.assertFalse(xsession.shows_text(
-            "The database connection was lost. Please try aga", CONNECTION_FAILED))
+            "The system has been set up and the user has\nPlease close this and log into Quorvo.",
+            SUCCESS))
+        self.assertFalse(xsession.shows_text("The system has been set up", SUCCESS))
+        self.assertFalse(xsession.shows_text(
+            "The database connection failed. Please try aga", CONNECTION_FAILED))
+        self.assertTrue(xsession.shows_text(
+            "The database connection failed. Please\ntry again later.", CONNECTION_FAILED))
+        self.assertFalse(xsession.shows_text(
+            "The database connection was lost. Please try again later.", CONNECTION_FAILED))
         self.assertFalse(xsession.shows_text("", SAVED))
 
 

@@ -284,21 +284,26 @@ def normalise(text):
     return " ".join(text.split())
 
 
-def shows_text(seen, expected, min_chars=20, min_ratio=0.9):
-    """True when each recognised line is the beginning of the expected line in its place.
+def shows_text(seen, expected, min_ratio=0.9):
+    """True when the recognised text is the whole expected text.
 
-    A label cuts off what does not fit, so only the visible beginning of each line can be
-    compared, and its last (half-cut) character is no evidence either way.
+    The label wraps words where its width ends, so lines are compared as one run of words. A
+    few misread characters are allowed; a missing word, a missing end or another message is
+    not: every expected word must be found, mostly, in its place.
     """
-    seen_lines = [normalise(line) for line in seen.splitlines() if line.strip()]
-    expected_lines = [normalise(line) for line in expected.splitlines()]
-    if len(seen_lines) != len(expected_lines) or sum(map(len, seen_lines)) < min_chars:
+    seen, expected = normalise(seen), normalise(expected)
+    matcher = difflib.SequenceMatcher(None, seen, expected, autojunk=False)
+    if not seen or matcher.ratio() < min_ratio:
         return False
-    for line, want in zip(seen_lines, expected_lines):
-        visible = line if line == want else line[:-1]
-        matcher = difflib.SequenceMatcher(None, visible, want[:len(visible)])
-        if not visible or matcher.ratio() < min_ratio:
+    matched = [False] * len(expected)
+    for block in matcher.get_matching_blocks():
+        matched[block.b:block.b + block.size] = [True] * block.size
+    start = 0
+    for word in expected.split(" "):
+        found = sum(matched[start:start + len(word)])
+        if found * 2 < len(word):
             return False
+        start += len(word) + 1
     return True
 
 

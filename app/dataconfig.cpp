@@ -1,7 +1,8 @@
-#include "settings/dataconfig.h"
+#include "app/dataconfig.h"
 
 #include "ui_dataconfig.h"
 
+#include "app/fittocontents.h"
 #include "app/showerror.h"
 #include "settings/connectionsettings.h"
 #include "settings/settingsfile.h"
@@ -21,6 +22,7 @@ bool fitsSettingsFormat(const QString &value)
 DataConfig::DataConfig(QWidget *parent) : QDialog(parent), ui(std::make_unique<DataConfigForm>())
 {
     ui->setupUi(this);
+    new FitToContents(this);
     ui->lineEdit_DataConfigPass->setEchoMode(QLineEdit::Password);
     ui->lineEdit_DataConfigHost->setText(ConnectionSettings::dbHost);
     ui->lineEdit_DataConfigUser->setText(ConnectionSettings::dbUser);

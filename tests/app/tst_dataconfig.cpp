@@ -1,5 +1,5 @@
 #include "settings/connectionsettings.h"
-#include "settings/dataconfig.h"
+#include "app/dataconfig.h"
 
 #include "testsupport.h"
 
@@ -142,39 +142,37 @@ void TestDataConfig::shouldBuildForm_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("className");
     QTest::addColumn<QString>("parentName");
-    QTest::addColumn<QRect>("geometry"); // null for widgets placed by the grid
-    QTest::addColumn<QPoint>("cell");    // row, column; (-1, -1) outside the grid
+    QTest::addColumn<QPoint>("cell"); // row, column; (-1, -1) outside the grid
     QTest::addColumn<QString>("text");
 
     const QPoint none(-1, -1);
     QTest::newRow("buttons") << "DataConfig_buttonBox"
                              << "QDialogButtonBox"
-                             << "DataConfig" << QRect(50, 160, 341, 32) << none << QString();
+                             << "DataConfig" << none << QString();
     QTest::newRow("field box") << "layoutWidget"
                                << "QWidget"
-                               << "DataConfig" << QRect(10, 70, 238, 93) << none << QString();
+                               << "DataConfig" << none << QString();
     QTest::newRow("host label") << "DataConfigHostL"
                                 << "QLabel"
-                                << "layoutWidget" << QRect() << QPoint(0, 0) << "Datbase Hostname";
+                                << "layoutWidget" << QPoint(0, 0) << "Datbase Hostname";
     QTest::newRow("host field") << "lineEdit_DataConfigHost"
                                 << "QLineEdit"
-                                << "layoutWidget" << QRect() << QPoint(0, 1) << QString();
+                                << "layoutWidget" << QPoint(0, 1) << QString();
     QTest::newRow("user field") << "lineEdit_DataConfigUser"
                                 << "QLineEdit"
-                                << "layoutWidget" << QRect() << QPoint(2, 1) << QString();
-    QTest::newRow("password label")
-        << "DataConfigPassL"
-        << "QLabel"
-        << "layoutWidget" << QRect() << QPoint(3, 0) << "Database Password";
+                                << "layoutWidget" << QPoint(2, 1) << QString();
+    QTest::newRow("password label") << "DataConfigPassL"
+                                    << "QLabel"
+                                    << "layoutWidget" << QPoint(3, 0) << "Database Password";
     QTest::newRow("password field") << "lineEdit_DataConfigPass"
                                     << "QLineEdit"
-                                    << "layoutWidget" << QRect() << QPoint(3, 1) << QString();
+                                    << "layoutWidget" << QPoint(3, 1) << QString();
     QTest::newRow("user label") << "DataConfigUserL"
                                 << "QLabel"
-                                << "layoutWidget" << QRect() << QPoint(2, 0) << "Database Username";
+                                << "layoutWidget" << QPoint(2, 0) << "Database Username";
     QTest::newRow("error label") << "DataConfigErrorLabel"
                                  << "QLabel"
-                                 << "DataConfig" << QRect(10, 170, 221, 16) << none << QString();
+                                 << "DataConfig" << none << QString();
 }
 
 void TestDataConfig::shouldBuildForm()
@@ -182,7 +180,6 @@ void TestDataConfig::shouldBuildForm()
     QFETCH(QString, name);
     QFETCH(QString, className);
     QFETCH(QString, parentName);
-    QFETCH(QRect, geometry);
     QFETCH(QPoint, cell);
 
     QCOMPARE(dialog->objectName(), QStringLiteral("DataConfig"));
@@ -195,8 +192,6 @@ void TestDataConfig::shouldBuildForm()
     QCOMPARE(QString::fromLatin1(widget->metaObject()->className()), className);
     QCOMPARE(widget->parent()->objectName(), parentName);
     QVERIFY(widget->isVisible());
-    if (!geometry.isNull())
-        QCOMPARE(widget->geometry(), geometry);
 
     auto *grid = dialog->findChild<QGridLayout *>(QStringLiteral("gridLayout"));
     QVERIFY(grid);
@@ -223,8 +218,8 @@ void TestDataConfig::shouldCreateObjectsInFormOrder()
                 names << child->objectName();
         return names;
     };
-    QCOMPARE(namedChildren(dialog.get()),
-             QStringList({"DataConfig_buttonBox", "layoutWidget", "DataConfigErrorLabel"}));
+    QCOMPARE(namedChildren(dialog.get()), QStringList({"dialogLayout", "DataConfig_buttonBox",
+                                                       "layoutWidget", "DataConfigErrorLabel"}));
     QCOMPARE(namedChildren(dialog->findChild<QWidget *>(QStringLiteral("layoutWidget"))),
              QStringList({"gridLayout", "DataConfigHostL", "lineEdit_DataConfigHost",
                           "lineEdit_DataConfigUser", "DataConfigPassL", "lineEdit_DataConfigPass",

@@ -1,0 +1,193 @@
+#include "app/dataconfig.h"
+#include "app/setup.h"
+#include "app/showerror.h"
+
+#include "testsupport.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace testsupport;
+
+namespace {
+
+enum class Window { Setup, DataConfig };
+
+struct Message
+{
+    Window window;
+    QString text;
+    bool failure;
+};
+
+// Every text the two windows can show in their message labels.
+const QList<Message> &messages()
+{
+    static const QList<Message> all = {
+        {Window::Setup,
+         QStringLiteral("This will atempt to create the database for Quorvo and add\n an initial "
+                        "user. Please give this users information below."),
+         false},
+        {Window::Setup, QStringLiteral("The configuration file could not be read."), true},
+        {Window::Setup, QStringLiteral("Your database configuration was successfully saved."),
+         false},
+        {Window::Setup, QStringLiteral("Blank username or password not allowed"), true},
+        {Window::Setup, QStringLiteral("The username may be at most 25 characters."), true},
+        {Window::Setup,
+         QStringLiteral("The password may hold only Latin-1 characters: letters, digits and "
+                        "signs of Western European languages, such as é, ß or ñ."),
+         true},
+        {Window::Setup,
+         QStringLiteral("No database server is set. Please set the connection under \"Database "
+                        "Configuration\"."),
+         true},
+        {Window::Setup, QStringLiteral("The database connection failed. Please try again later."),
+         true},
+        {Window::Setup, QStringLiteral("The database connection was lost. Please try again later."),
+         true},
+        {Window::Setup,
+         QStringLiteral("There is already a user with that username, please choose another."),
+         true},
+        {Window::Setup, QStringLiteral("There was an unknown error."), true},
+        {Window::Setup, QStringLiteral("That user could not be added."), true},
+        {Window::Setup,
+         QStringLiteral("The system has been set up and the user has been added.\nPlease close "
+                        "this and log into Quorvo."),
+         false},
+        {Window::DataConfig, QStringLiteral("You must enter a hostname."), true},
+        {Window::DataConfig, QStringLiteral("You must enter a username."), true},
+        {Window::DataConfig, QStringLiteral("The values may not contain ':' or line breaks."),
+         true},
+        {Window::DataConfig,
+         QStringLiteral("The file could not be opened. Please try again later."), true},
+        {Window::DataConfig,
+         QStringLiteral("The file could not be written. Please try again later."), true},
+        {Window::DataConfig, QStringLiteral("Error, could not remove old config file."), true},
+        {Window::DataConfig, QStringLiteral("Error, could not rename new config file."), true},
+        {Window::DataConfig,
+         QStringLiteral("The file lacks a hname, MySQLu or MySQLp line. Nothing was saved."), true},
+    };
+    return all;
+}
+
+// A widget is cut off where it has less room than it asks for at least.
+QString cutOff(const QWidget *widget)
+{
+    const QSize least = widget->minimumSizeHint();
+    const int height =
+        widget->hasHeightForWidth() ? widget->heightForWidth(widget->width()) : least.height();
+    if (widget->width() < least.width() || widget->height() < height)
+        return QStringLiteral("%1 is %2x%3 but needs %4x%5")
+            .arg(widget->objectName())
+            .arg(widget->width())
+            .arg(widget->height())
+            .arg(least.width())
+            .arg(height);
+    return {};
+}
+
+QRect inWindow(const QWidget *widget)
+{
+    return QRect(widget->mapTo(widget->window(), QPoint(0, 0)), widget->size());
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Window)
+
+class TestDialogLayout : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+
+    void shouldShowEveryTextWhole_data();
+    void shouldShowEveryTextWhole();
+
+private:
+    QTemporaryDir dir;
+    std::unique_ptr<CurrentDirectory> cwd;
+    QFont defaultFont;
+};
+
+void TestDialogLayout::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    cwd = std::make_unique<CurrentDirectory>(dir.path());
+    writeFile(QStringLiteral("Quorvo.conf"), "hname:127.0.0.1\nMySQLu:quorvo\nMySQLp:secret\n");
+    defaultFont = QApplication::font();
+}
+
+void TestDialogLayout::cleanup()
+{
+    QApplication::setFont(defaultFont);
+}
+
+void TestDialogLayout::shouldShowEveryTextWhole_data()
+{
+    QTest::addColumn<Window>("window");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("failure");
+    QTest::addColumn<qreal>("scale");
+
+    for (const qreal scale : {1.0, 1.25})
+        for (const Message &message : messages())
+            QTest::addRow("%s at %.2f", qPrintable(message.text.left(40)), scale)
+                << message.window << message.text << message.failure << scale;
+}
+
+void TestDialogLayout::shouldShowEveryTextWhole()
+{
+    QFETCH(Window, window);
+    QFETCH(QString, text);
+    QFETCH(bool, failure);
+    QFETCH(qreal, scale);
+
+    QFont font = defaultFont;
+    font.setPointSizeF(font.pointSizeF() * scale);
+    QApplication::setFont(font);
+
+    std::unique_ptr<QDialog> dialog;
+    if (window == Window::Setup)
+        dialog = std::make_unique<setup>();
+    else
+        dialog = std::make_unique<DataConfig>();
+    auto *label = dialog->findChild<QLabel *>(
+        window == Window::Setup ? QStringLiteral("label") : QStringLiteral("DataConfigErrorLabel"));
+    QVERIFY(label);
+    dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+    const QSize startSize = dialog->size();
+
+    if (failure)
+        showError(label, text);
+    else
+        label->setText(text);
+    QTest::qWait(0);
+    // The layout settles once the label's new size hint is handled.
+    QCoreApplication::sendPostedEvents();
+
+    QVERIFY(dialog->width() >= startSize.width() && dialog->height() >= startSize.height());
+    QList<QWidget *> shown;
+    for (QWidget *widget : dialog->findChildren<QWidget *>())
+        if (widget->isVisible())
+            shown << widget;
+    for (const QWidget *widget : std::as_const(shown)) {
+        const QString cut = cutOff(widget);
+        QVERIFY2(cut.isEmpty(), qPrintable(cut));
+        QVERIFY2(dialog->rect().contains(inWindow(widget)), qPrintable(widget->objectName()));
+    }
+    for (const QWidget *a : std::as_const(shown))
+        for (const QWidget *b : std::as_const(shown))
+            if (a < b && !a->isAncestorOf(b) && !b->isAncestorOf(a))
+                QVERIFY2(
+                    !inWindow(a).intersects(inWindow(b)),
+                    qPrintable(a->objectName() + QStringLiteral(" overlaps ") + b->objectName()));
+}
+
+QTEST_MAIN(TestDialogLayout)
+#include "tst_dialoglayout.moc"
