@@ -27,6 +27,8 @@ bool InventoryDb::addUser(QString username, QByteArray digest)
     query.prepare(CreateUsers);
     if (!query.exec()) {
         qDebug() << "Table 1" << Qt::endl;
+        // Only the label goes to the debug output here, but the user is shown the reason.
+        recordDbFailure(query.lastError());
         throw int{DbError::ConnectionFailed};
     }
 

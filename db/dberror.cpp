@@ -3,6 +3,12 @@
 #include <QDebug>
 #include <QSqlError>
 
+namespace {
+
+thread_local QSqlError lastFailure;
+
+} // namespace
+
 int sqlErrorNumber(const QSqlError &error)
 {
     bool ok = false;
@@ -13,6 +19,7 @@ int sqlErrorNumber(const QSqlError &error)
 int classifyError(const QSqlError &error)
 {
     qDebug() << error << Qt::endl;
+    recordDbFailure(error);
 
     switch (sqlErrorNumber(error)) {
     case -1:
@@ -31,4 +38,25 @@ int classifyError(const QSqlError &error)
     default:
         return DbError::Unclassified;
     }
+}
+
+QSqlError lastDbFailure()
+{
+    return lastFailure;
+}
+
+void recordDbFailure(const QSqlError &error)
+{
+    lastFailure = error;
+}
+
+QString dbFailureReason(const QSqlError &error)
+{
+    const QString number = error.nativeErrorCode().trimmed();
+    QString text = error.databaseText().trimmed();
+    if (text.isEmpty())
+        text = error.driverText().trimmed();
+    if (number.isEmpty() || text.isEmpty())
+        return number + text;
+    return number + QStringLiteral(": ") + text;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 class QSqlError;
 
 // Failure codes of every database operation. They are thrown and caught as a plain int, so
@@ -16,8 +18,19 @@ enum : int {
 };
 }
 
-// Writes the error to the debug stream and returns its DbError code; the caller throws it.
+// Writes the error to the debug stream, records it as this thread's last failure and returns
+// its DbError code; the caller throws it.
 int classifyError(const QSqlError &error);
 
 // The server's or client library's error number, -1 where the error carries none.
 int sqlErrorNumber(const QSqlError &error);
+
+// The error behind the last DbError thrown on this thread (a default QSqlError before the
+// first). A thrown int carries no more than its code; this keeps the server's own reason for
+// the one who catches it. Per thread, so that a run on a worker thread reads its own.
+QSqlError lastDbFailure();
+void recordDbFailure(const QSqlError &error);
+
+// The reason as the user is shown it: "<number>: <server's text>", the client library's text
+// where the server gave none; empty when the error carries neither number nor text.
+QString dbFailureReason(const QSqlError &error);

@@ -24,6 +24,14 @@ const QString ConnectOptions = QStringLiteral(
 const QString BoundLockWaits =
     QStringLiteral("SET SESSION lock_wait_timeout = 10, innodb_lock_wait_timeout = 10");
 
+// The constructor throws a bare code: the reason goes to the debug output and is kept for the
+// one who catches it.
+void logFailure(const QSqlError &error)
+{
+    qDebug() << error << Qt::endl;
+    recordDbFailure(error);
+}
+
 // A session whose waits cannot be bounded is not used: it fails like a connection that could
 // not be opened.
 bool boundLockWaits(const QSqlDatabase &db)
@@ -31,7 +39,7 @@ bool boundLockWaits(const QSqlDatabase &db)
     QSqlQuery query(db);
     if (query.exec(BoundLockWaits))
         return true;
-    qDebug() << query.lastError() << Qt::endl;
+    logFailure(query.lastError());
     return false;
 }
 
@@ -54,7 +62,7 @@ InventoryDb::InventoryDb(const QString &connectionName, const QString &databaseN
         if (boundLockWaits(*db))
             return;
     } else {
-        qDebug() << db->lastError() << Qt::endl;
+        logFailure(db->lastError());
     }
     // removeDatabase warns while a handle of the connection is alive, and leaves that handle
     // unusable: the handle goes first.

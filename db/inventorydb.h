@@ -1,9 +1,12 @@
 #pragma once
 
+#include "db/schemadifference.h"
+
 #include <QByteArray>
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class QSqlDatabase;
 
@@ -38,6 +41,12 @@ public:
 
     // Creates the table of login accounts if it is missing and adds one account.
     bool addUser(QString username, QByteArray digest);
+
+    // Compares the database with what the Quorvo application needs: the nine tables with their
+    // columns (and the types the triggers and the digest rely on) and the four triggers on p_k.
+    // Returns the first difference, or nothing when there is none. Reads only; a failing query
+    // is thrown like any other statement.
+    std::optional<SchemaDifference> checkSchema();
 
 private:
     std::unique_ptr<QSqlDatabase> db;

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # A private MariaDB server on 127.0.0.1:3306 whose data, socket, pid and log live in one folder.
 # QUORVO_DB_ADDRESS picks another loopback address (127.0.0.2, ...) so that several servers
-# can run side by side on port 3306, the only port the program knows.
+# can run side by side on port 3306, the only port the program knows. QUORVO_DB_BINLOG=1 starts
+# it with binary logging on, as replicated servers (and MySQL 8 by default) run; it is off
+# otherwise.
 #
 #   mariadb-server.sh start DIR    create the data folder if needed, start, wait until ready
 #   mariadb-server.sh stop DIR     stop the server of DIR (by its pid) and wait until it is gone
@@ -19,6 +21,11 @@ pidfile=$dir/mariadb.pid
 log=$dir/mariadb.log
 port=3306
 address=${QUORVO_DB_ADDRESS:-127.0.0.1}
+if [[ ${QUORVO_DB_BINLOG:-0} == 1 ]]; then
+    binlog=(--log-bin="$dir/binlog" --server-id=1)
+else
+    binlog=(--skip-log-bin)
+fi
 
 # The pid file outlives a reboot or a killed server: its number counts only while it still
 # names a server of this folder.
@@ -57,7 +64,7 @@ start() {
     mariadbd --no-defaults --datadir="$data" --socket="$socket" --pid-file="$pidfile" \
         --bind-address="$address" --port=$port $(as_root_user) --log-error="$log" \
         --character-set-server=utf8mb4 --collation-server=utf8mb4_general_ci \
-        --innodb-buffer-pool-size=32M --skip-log-bin </dev/null >/dev/null 2>&1 &
+        --innodb-buffer-pool-size=32M "${binlog[@]}" </dev/null >/dev/null 2>&1 &
     local pid=$!
     for _ in $(seq 1 300); do
         if mariadb-admin --no-defaults --socket="$socket" -uroot ping >/dev/null 2>&1; then

@@ -8,8 +8,11 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Debug ${QUORVO_CMAKE_ARGS:-}
 cmake --build "$root/build" -j"$(nproc)"
 
-# The tests' own account may create and drop databases and end other sessions.
+# The tests' own account may create and drop databases and accounts and end other sessions.
+# The server runs with binary logging on, as replicated servers do, for the cases that need it;
+# the other tests pass either way.
 source "$root/scripts/throwaway-server.sh"
+export QUORVO_DB_BINLOG=1
 export QUORVO_TEST_DB_HOST=${QUORVO_DB_ADDRESS:-127.0.0.1}
 export QUORVO_TEST_DB_USER=quorvo_test
 export QUORVO_TEST_DB_PASSWORD=quorvo-test-password

@@ -4,7 +4,8 @@
 #
 # starts a server in a fresh temporary folder (its path in $throwaway_dir) on
 # ${QUORVO_DB_ADDRESS:-127.0.0.1}:3306, with the database ozrinventory and an account USER with
-# all privileges, and stops and removes it when the calling script exits, whatever the outcome.
+# all privileges (and the right to grant them, for accounts of a test's own), and stops and
+# removes it when the calling script exits, whatever the outcome.
 
 throwaway_scripts=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
@@ -16,5 +17,5 @@ throwaway_server() {
     "$throwaway_scripts/mariadb-server.sh" sql "$throwaway_dir" "
         CREATE DATABASE IF NOT EXISTS ozrinventory;
         CREATE USER '$user'@'%' IDENTIFIED BY '$password';
-        GRANT ALL PRIVILEGES ON *.* TO '$user'@'%';"
+        GRANT ALL PRIVILEGES ON *.* TO '$user'@'%' WITH GRANT OPTION;"
 }

@@ -8,6 +8,9 @@
 //   QUORVO_TEST_SKIP_DB=1    skip the database tests when the server cannot be reached.
 //                            Without it an unreachable server fails them, so that a run without
 //                            a server never passes quietly.
+//
+// Some cases need the server to run with binary logging on (scripts/test.sh starts it with
+// QUORVO_DB_BINLOG=1); against one without, they fail and say so.
 
 #include "settings/connectionsettings.h"
 
@@ -193,6 +196,43 @@ public:
     {
         admin.exec(QStringLiteral("USE `%1`").arg(name));
         return testdatabase::value(admin.database(), sql);
+    }
+
+private:
+    const AdminConnection &admin;
+    QString name;
+    bool created = false;
+};
+
+// An account of the case's own that holds only the rights granted to it, dropped again when
+// this goes.
+class LimitedAccount
+{
+public:
+    static inline const QString Password = QStringLiteral("quorvo-limited-password");
+
+    explicit LimitedAccount(const AdminConnection &adminConnection)
+        : admin(adminConnection), name(uniqueName(QStringLiteral("quorvo_a")))
+    {
+        created = admin.exec(
+            QStringLiteral("CREATE USER '%1'@'%' IDENTIFIED BY '%2'").arg(name, Password));
+    }
+    ~LimitedAccount()
+    {
+        if (created)
+            admin.exec(QStringLiteral("DROP USER '%1'@'%'").arg(name));
+    }
+    LimitedAccount(const LimitedAccount &) = delete;
+    LimitedAccount &operator=(const LimitedAccount &) = delete;
+
+    bool isCreated() const { return created; }
+    const QString &userName() const { return name; }
+
+    // rights: "CREATE, INSERT"; on: "`db`.*" or "*.*".
+    bool grant(const QString &rights, const QString &on, QString *failure = nullptr) const
+    {
+        return admin.exec(QStringLiteral("GRANT %1 ON %2 TO '%3'@'%'").arg(rights, on, name),
+                          failure);
     }
 
 private:

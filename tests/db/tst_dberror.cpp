@@ -5,6 +5,7 @@
 #include <QSqlError>
 #include <QtTest>
 
+#include <thread>
 #include <type_traits>
 
 using testsupport::MessageLog;
@@ -20,6 +21,9 @@ private slots:
     void shouldClassifyByNumberAlone_data();
     void shouldClassifyByNumberAlone();
     void shouldReachAnIntHandlerUnchanged();
+    void shouldWordReason_data();
+    void shouldWordReason();
+    void shouldKeepLastFailurePerThread();
 };
 
 void TestDbError::shouldClassifyByNumberAlone_data()
@@ -85,6 +89,54 @@ void TestDbError::shouldReachAnIntHandlerUnchanged()
     } catch (...) {
     }
     QFAIL("The code did not reach the handler for int");
+}
+
+void TestDbError::shouldWordReason_data()
+{
+    QTest::addColumn<QString>("number");
+    QTest::addColumn<QString>("driverText");
+    QTest::addColumn<QString>("databaseText");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("the server's text") << "1142"
+                                       << "QMYSQL: Unable to execute query"
+                                       << "TRIGGER command denied to user 'a'@'localhost'"
+                                       << "1142: TRIGGER command denied to user 'a'@'localhost'";
+    QTest::newRow("the client's text where the server gave none")
+        << "2006"
+        << "QMYSQL: Unable to execute query" << QString()
+        << "2006: QMYSQL: Unable to execute query";
+    QTest::newRow("text without a number")
+        << QString() << "QMYSQL: Unable to fetch row" << QString() << "QMYSQL: Unable to fetch row";
+    QTest::newRow("nothing to say") << QString() << QString() << QString() << QString();
+}
+
+void TestDbError::shouldWordReason()
+{
+    QFETCH(QString, number);
+    QFETCH(QString, driverText);
+    QFETCH(QString, databaseText);
+    QTEST(dbFailureReason(QSqlError(driverText, databaseText, QSqlError::StatementError, number)),
+          "reason");
+}
+
+// A run on a worker thread must not read, or overwrite, the failure of another thread.
+void TestDbError::shouldKeepLastFailurePerThread()
+{
+    const auto error = [](const char *number) {
+        return QSqlError(QString(), QString(), QSqlError::StatementError,
+                         QString::fromLatin1(number));
+    };
+    classifyError(error("1062"));
+    QString seenOnWorker;
+    std::thread worker([&] {
+        seenOnWorker = lastDbFailure().nativeErrorCode();
+        classifyError(error("1419"));
+        seenOnWorker += QLatin1Char('/') + lastDbFailure().nativeErrorCode();
+    });
+    worker.join();
+    QCOMPARE(seenOnWorker, QStringLiteral("/1419"));
+    QCOMPARE(lastDbFailure().nativeErrorCode(), QStringLiteral("1062"));
 }
 
 QTEST_GUILESS_MAIN(TestDbError)

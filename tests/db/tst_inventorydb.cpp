@@ -1,5 +1,7 @@
 #include "db/inventorydb.h"
 
+#include "db/dberror.h"
+
 #include "messagelog.h"
 #include "testdatabase.h"
 
@@ -89,12 +91,16 @@ void TestInventoryDb::shouldThrowConnectionFailed_data()
     QTest::addColumn<QString>("password");
     QTest::addColumn<bool>("missingDatabase");
     QTest::addColumn<QString>("number");
+    QTest::addColumn<QString>("reasonStart"); // of the reason kept for the user
 
     // MariaDB's client library answers a refused TCP connection with 2002 (MySQL's with 2003);
     // every failed open is code 1 all the same.
-    QTest::newRow("no server on the address") << "127.0.0.250" << QString() << false << "2002";
-    QTest::newRow("wrong password") << QString() << "not-the-password" << false << "1045";
-    QTest::newRow("database missing") << QString() << QString() << true << "1049";
+    QTest::newRow("no server on the address") << "127.0.0.250" << QString() << false << "2002"
+                                              << "2002: Can't connect to server on '127.0.0.250'";
+    QTest::newRow("wrong password") << QString() << "not-the-password" << false << "1045"
+                                    << "1045: Access denied for user";
+    QTest::newRow("database missing") << QString() << QString() << true << "1049"
+                                      << "1049: Unknown database 'quorvo_t";
 }
 
 void TestInventoryDb::shouldThrowConnectionFailed()
@@ -103,6 +109,7 @@ void TestInventoryDb::shouldThrowConnectionFailed()
     QFETCH(QString, password);
     QFETCH(bool, missingDatabase);
     QFETCH(QString, number);
+    QFETCH(QString, reasonStart);
     if (!host.isNull())
         ConnectionSettings::dbHost = host;
     if (!password.isNull())
@@ -122,6 +129,11 @@ void TestInventoryDb::shouldThrowConnectionFailed()
              qPrintable(message));
     QVERIFY2(message.endsWith(QStringLiteral(") \n")), qPrintable(message));
     QVERIFY(!QSqlDatabase::contains(connectionName));
+
+    // The user is shown the server's own reason, since every failed open reads the same.
+    QCOMPARE(lastDbFailure().nativeErrorCode(), number);
+    const QString reason = dbFailureReason(lastDbFailure());
+    QVERIFY2(reason.startsWith(reasonStart), qPrintable(reason));
 }
 
 // Stands for a server whose packets are dropped: a listening socket whose queue is full and

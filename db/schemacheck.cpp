@@ -1,0 +1,185 @@
+#include "db/inventorydb.h"
+
+#include "db/dberror.h"
+
+#include <QHash>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+namespace {
+
+// What a column must be beyond its name. Only where another type would break a trigger, the
+// password digest or a login of the Quorvo application is the type looked at.
+enum class Need {
+    Name,
+    Integer,       // counted or compared as a number by the triggers
+    Date,          // set from now() by now_date_pk
+    AccountName,   // holds every name the dialog accepts
+    PasswordBytes, // holds the 20 digest bytes unchanged
+};
+
+struct ExpectedColumn
+{
+    const char *table;
+    const char *column;
+    Need need;
+    const char *type; // as the setup tool creates it
+};
+
+// In the order the tables are created, users last, so the first difference reported is the
+// first one a run would have met.
+const ExpectedColumn ExpectedColumns[] = {
+    {"people", "Tnumber", Need::Name, "char(9)"},
+    {"people", "LastName", Need::Name, "varchar(15)"},
+    {"people", "FirstName", Need::Name, "varchar(15)"},
+    {"people", "strAddr", Need::Name, "varchar(75)"},
+    {"people", "HPhone", Need::Name, "varchar(20)"},
+    {"people", "WPhone", Need::Name, "varchar(20)"},
+    {"people", "CPhone", Need::Name, "varchar(20)"},
+    {"people", "email", Need::Name, "varchar(50)"},
+    {"pkeys", "TagNum", Need::Integer, "int"},
+    {"pkeys", "KeyName", Need::Name, "varchar(10)"},
+    {"pkeys", "Total", Need::Integer, "int"},
+    {"pkeys", "InInv", Need::Integer, "int"},
+    {"p_k", "TransactionID", Need::Name, "int"},
+    {"p_k", "Tnumber", Need::Name, "char(9)"},
+    {"p_k", "TagNum", Need::Integer, "int"},
+    {"p_k", "NumOut", Need::Integer, "int"},
+    {"p_k", "DateOut", Need::Date, "date"},
+    {"p_k", "DateDue", Need::Name, "date"},
+    {"groups", "Gid", Need::Name, "int"},
+    {"groups", "GroupName", Need::Name, "varchar(40)"},
+    {"p_g", "Tnumber", Need::Name, "char(9)"},
+    {"p_g", "Gid", Need::Name, "int"},
+    {"rooms", "RoomId", Need::Name, "int"},
+    {"rooms", "RoomName", Need::Name, "varchar(10)"},
+    {"k_r", "TagNum", Need::Name, "int"},
+    {"k_r", "RoomId", Need::Name, "int"},
+    {"g_r", "Gid", Need::Name, "int"},
+    {"g_r", "RoomId", Need::Name, "int"},
+    {"users", "username", Need::AccountName, "varchar(25)"},
+    {"users", "password", Need::PasswordBytes, "varbinary(30)"},
+};
+
+struct ExpectedTrigger
+{
+    const char *name;
+    const char *timingAndEvent;
+};
+
+const char *const TriggerTable = "p_k";
+const ExpectedTrigger ExpectedTriggers[] = {
+    {"now_date_pk", "BEFORE INSERT"},
+    {"checkout_keys", "AFTER INSERT"},
+    {"change_keys", "AFTER UPDATE"},
+    {"checkin_keys", "AFTER DELETE"},
+};
+
+// The server shows only what the account has some right on; with the rights the run needs,
+// that is every table and trigger of the database.
+const QString ColumnsQuery = QStringLiteral(
+    "select table_name, column_name, data_type, column_type, character_maximum_length from "
+    "information_schema.columns where table_schema = database()");
+const QString TriggersQuery =
+    QStringLiteral("select trigger_name, event_object_table, action_timing, event_manipulation "
+                   "from information_schema.triggers where trigger_schema = database()");
+
+// The widest name the setup dialog accepts, in characters.
+constexpr int AccountNameLength = 25;
+constexpr int DigestLength = 20;
+
+struct FoundColumn
+{
+    QString dataType; // lower case, without length: "varchar"
+    QString columnType;
+    qlonglong length; // characters for text, bytes for binary strings; 0 for other types
+};
+
+bool fits(Need need, const FoundColumn &found)
+{
+    const QString &type = found.dataType;
+    switch (need) {
+    case Need::Name:
+        return true;
+    case Need::Integer:
+        return type == u"tinyint" || type == u"smallint" || type == u"mediumint" ||
+               type == u"int" || type == u"bigint";
+    case Need::Date:
+        return type == u"date" || type == u"datetime" || type == u"timestamp";
+    case Need::AccountName:
+        return (type == u"varchar" || type == u"char") && found.length >= AccountNameLength;
+    case Need::PasswordBytes:
+        // binary(n) pads a shorter value with zero bytes, which a login would then compare.
+        return (type == u"varbinary" && found.length >= DigestLength) ||
+               (type == u"binary" && found.length == DigestLength) || type == u"tinyblob" ||
+               type == u"blob" || type == u"mediumblob" || type == u"longblob";
+    }
+    return false;
+}
+
+} // namespace
+
+std::optional<SchemaDifference> InventoryDb::checkSchema()
+{
+    using Kind = SchemaDifference::Kind;
+    QSqlQuery query(*db);
+
+    // Table names as the server stores them; column names, which the server matches without
+    // regard to case, in lower case.
+    QHash<QString, QHash<QString, FoundColumn>> tables;
+    if (!query.exec(ColumnsQuery))
+        throw classifyError(query.lastError());
+    while (query.next())
+        tables[query.value(0).toString()].insert(query.value(1).toString().toLower(),
+                                                 {query.value(2).toString().toLower(),
+                                                  query.value(3).toString(),
+                                                  query.value(4).toLongLong()});
+
+    for (const ExpectedColumn &expected : ExpectedColumns) {
+        const QString table = QString::fromLatin1(expected.table);
+        const QString column = QString::fromLatin1(expected.column);
+        const auto foundTable = tables.constFind(table);
+        if (foundTable == tables.cend())
+            return SchemaDifference{Kind::MissingTable, table, {}, {}, {}, {}};
+        const auto found = foundTable->constFind(column.toLower());
+        if (found == foundTable->cend())
+            return SchemaDifference{Kind::MissingColumn, table, column, {}, {}, {}};
+        if (!fits(expected.need, *found))
+            return SchemaDifference{
+                Kind::WrongColumnType, table, column, {}, QString::fromLatin1(expected.type),
+                found->columnType};
+    }
+
+    // Trigger names are unique within a database, so a name on another table keeps the
+    // trigger of p_k from being created.
+    struct FoundTrigger
+    {
+        QString table;
+        QString timingAndEvent;
+    };
+    QHash<QString, FoundTrigger> triggers;
+    if (!query.exec(TriggersQuery))
+        throw classifyError(query.lastError());
+    while (query.next())
+        triggers.insert(query.value(0).toString(),
+                        {query.value(1).toString(), query.value(2).toString().toUpper() +
+                                                        QLatin1Char(' ') +
+                                                        query.value(3).toString().toUpper()});
+
+    const QString table = QString::fromLatin1(TriggerTable);
+    for (const ExpectedTrigger &expected : ExpectedTriggers) {
+        const QString name = QString::fromLatin1(expected.name);
+        const QString timingAndEvent = QString::fromLatin1(expected.timingAndEvent);
+        const auto found = triggers.constFind(name);
+        if (found == triggers.cend())
+            return SchemaDifference{Kind::MissingTrigger, table, {}, name, {}, {}};
+        if (found->table != table)
+            return SchemaDifference{Kind::TriggerOnOtherTable, table, {}, name, {}, found->table};
+        if (found->timingAndEvent != timingAndEvent)
+            return SchemaDifference{Kind::WrongTriggerEvent, table, {}, name, timingAndEvent,
+                                    found->timingAndEvent};
+    }
+    return std::nullopt;
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+// The first place where the database differs from what the Quorvo application needs, as
+// InventoryDb::checkSchema finds it. Names are those of the database; `expected` is what the
+// setup tool would have created, `found` what the database holds instead.
+struct SchemaDifference
+{
+    enum class Kind {
+        MissingTable,        // table
+        MissingColumn,       // table, column
+        WrongColumnType,     // table, column; expected and found column types, "varbinary(30)"
+        MissingTrigger,      // trigger, and the table it belongs on
+        TriggerOnOtherTable, // trigger, the table it belongs on; found: the table it is on
+        WrongTriggerEvent,   // trigger, its table; expected and found timing and event
+    };
+
+    Kind kind;
+    QString table;
+    QString column;
+    QString trigger;
+    QString expected;
+    QString found;
+};
