@@ -50,14 +50,22 @@ void DataConfig::accept()
         showError(ui->DataConfigErrorLabel, tr("The values may not contain ':' or line breaks."));
         return;
     }
+    // Only what differs from the values read is written, so a line that reads differently from
+    // what it holds (MySQLp:ab:cd reads as empty) survives a change of another value.
+    SettingsChanges changes;
+    if (host != ConnectionSettings::dbHost)
+        changes.host = host;
+    if (user != ConnectionSettings::dbUser)
+        changes.user = user;
+    if (password != ConnectionSettings::dbPassword)
+        changes.password = password;
     // Nothing to store: the file is left alone even if it holds other values than memory.
-    if (host == ConnectionSettings::dbHost && user == ConnectionSettings::dbUser &&
-        password == ConnectionSettings::dbPassword) {
+    if (!changes.host && !changes.user && !changes.password) {
         QDialog::reject();
         return;
     }
 
-    switch (rewriteSettingsFile(SettingsFileName, host, user, password)) {
+    switch (rewriteSettingsFile(SettingsFileName, changes)) {
     case RewriteFailure::None:
         QDialog::accept();
         return;
@@ -75,6 +83,20 @@ void DataConfig::accept()
     case RewriteFailure::KeyLineMissing:
         showError(ui->DataConfigErrorLabel,
                   tr("The file lacks a hname, MySQLu or MySQLp line. Nothing was saved."));
+        return;
+    case RewriteFailure::ValueNotEncodable:
+        showError(ui->DataConfigErrorLabel,
+                  tr("A new value holds a character that the file's encoding cannot store. "
+                     "Nothing was saved."));
+        return;
+    case RewriteFailure::LinkTargetFolderNotWritable:
+        showError(ui->DataConfigErrorLabel,
+                  tr("Quorvo.conf links to a file in a folder that cannot be written. "
+                     "Nothing was saved."));
+        return;
+    case RewriteFailure::PermissionsNotKept:
+        showError(ui->DataConfigErrorLabel,
+                  tr("The file's permissions could not be kept. Nothing was saved."));
         return;
     }
 }

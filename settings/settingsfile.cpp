@@ -1,25 +1,16 @@
 #include "settings/settingsfile.h"
 
 #include "settings/connectionsettings.h"
+#include "settings/fileaccess.h"
 
-#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QStringDecoder>
+#include <QStringEncoder>
 #include <QStringList>
-#include <QTextStream>
 
-#include <cstdio>
-#include <utility>
-
-#ifdef Q_OS_WIN
-#include <windows.h>
-
-#include <aclapi.h>
-
-#include <string>
-#else
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
+#include <algorithm>
+#include <array>
 
 namespace {
 
@@ -27,119 +18,128 @@ const QString HostKey = QStringLiteral("hname");
 const QString UserKey = QStringLiteral("MySQLu");
 const QString PasswordKey = QStringLiteral("MySQLp");
 
-// A line is cut at every ':'; the first field is the key, compared exactly.
-QStringList fieldsOf(const QString &line)
-{
-    return line.split(QLatin1Char(':'), Qt::KeepEmptyParts, Qt::CaseSensitive);
-}
+// A UTF-8 byte order mark says the file is UTF-8; it belongs to no line.
+const QByteArray Utf8Mark = QByteArrayLiteral("\xEF\xBB\xBF");
 
-// The file declares no encoding: it is read and written in the system encoding, as it always
-// has been, so files written by earlier versions keep their meaning.
-void useSystemEncoding(QTextStream &stream)
+// One line as it stands in the file: its bytes, and its line end ("\n", "\r\n", or nothing for
+// a last line without one), which a save keeps even on a line it changes.
+struct Line
 {
-    stream.setEncoding(QStringConverter::System);
-}
+    QByteArray text;
+    QByteArray end;
+};
 
-// Forces the written content onto the disk, so that the replace below never puts a file in
-// place whose data a power cut could still lose.
-bool syncToDisk(QFile &file)
+// The settings file as read: lines of bytes, so that a save copies those it does not change
+// byte for byte, and the encoding of their text.
+struct SettingsText
 {
-#ifdef Q_OS_WIN
-    // QFile hands out no native handle on Windows; flushing through a handle of our own
-    // flushes the file's cached data all the same.
-    const QString path = QDir::toNativeSeparators(file.fileName());
-    const HANDLE handle = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()),
-                                      GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        return false;
-    const bool flushed = FlushFileBuffers(handle) != 0;
-    CloseHandle(handle);
-    return flushed;
-#else
-    return ::fsync(file.handle()) == 0;
-#endif
-}
+    QByteArray mark;
+    QList<Line> lines;
+    QByteArray encoding;
 
-#ifdef Q_OS_WIN
-std::wstring nativePath(const QString &path)
-{
-    return QDir::toNativeSeparators(path).toStdWString();
-}
-
-// The old file's access list, whether it is the one its folder hands down or one of its own,
-// so that neither a reused leftover's list nor the folder's replaces it.
-bool copyAccess(const QString &from, QFile &to)
-{
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetNamedSecurityInfoW(nativePath(from).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                              nullptr, nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
-        return false;
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    bool copied = GetSecurityDescriptorControl(descriptor, &control, &revision) != 0;
-    // A file system without access lists reports none: then there is nothing to keep.
-    if (copied && dacl) {
-        const SECURITY_INFORMATION inheritance = (control & SE_DACL_PROTECTED)
-                                                     ? PROTECTED_DACL_SECURITY_INFORMATION
-                                                     : UNPROTECTED_DACL_SECURITY_INFORMATION;
-        std::wstring target = nativePath(to.fileName());
-        copied = SetNamedSecurityInfoW(target.data(), SE_FILE_OBJECT,
-                                       DACL_SECURITY_INFORMATION | inheritance, nullptr, nullptr,
-                                       dacl, nullptr) == ERROR_SUCCESS;
+    // A line is cut at every ':'; the first field is the key, compared exactly.
+    QStringList fieldsOf(const Line &line) const
+    {
+        QStringDecoder decoder = lineDecoder();
+        const QString text = decoder.decode(line.text);
+        return text.split(QLatin1Char(':'), Qt::KeepEmptyParts, Qt::CaseSensitive);
     }
-    LocalFree(descriptor);
-    return copied;
-}
-#else
-// The old file's owner, group and mode: whoever could read the password before (a service
-// through its group, say) still can, and nobody else. A save that cannot keep them fails.
-bool copyAccess(const QString &from, QFile &to)
-{
-    struct stat old
-    {
-    };
-    struct stat current
-    {
-    };
-    const int fd = to.handle();
-    if (::stat(QFile::encodeName(from).constData(), &old) != 0 || ::fstat(fd, &current) != 0)
-        return false;
-    if ((current.st_uid != old.st_uid || current.st_gid != old.st_gid) &&
-        ::fchown(fd, old.st_uid, old.st_gid) != 0)
-        return false;
-    return ::fchmod(fd, old.st_mode & 07777) == 0;
-}
-#endif
 
-// Puts `from` in the place of `to` in one step: at every moment `to` holds either its old or
-// its new content. (QFile::rename refuses an existing target.)
-bool replaceFile(const QString &from, const QString &to)
+    // The value in the file's encoding, or nothing when that cannot hold all of it (the encoder
+    // would put a '?' or a look-alike in the place of a missing character).
+    std::optional<QByteArray> encoded(const QString &value) const
+    {
+        QStringEncoder encoder(encoding.constData(), QStringConverter::Flag::Stateless);
+        const QByteArray bytes = encoder.encode(value);
+        QStringDecoder decoder = lineDecoder();
+        const QString back = decoder.decode(bytes);
+        if (encoder.hasError() || back != value)
+            return std::nullopt;
+        return bytes;
+    }
+
+private:
+    // Each line on its own; a U+FEFF within the file is text, not a mark to drop.
+    QStringDecoder lineDecoder() const
+    {
+        return QStringDecoder(encoding.constData(), QStringConverter::Flag::Stateless |
+                                                        QStringConverter::Flag::ConvertInitialBom);
+    }
+};
+
+bool decodesCleanly(const QByteArray &encoding, QByteArrayView bytes)
 {
-#ifdef Q_OS_WIN
-    const QString source = QDir::toNativeSeparators(from);
-    const QString target = QDir::toNativeSeparators(to);
-    return MoveFileExW(reinterpret_cast<const wchar_t *>(source.utf16()),
-                       reinterpret_cast<const wchar_t *>(target.utf16()),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-#else
-    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
-#endif
+    QStringDecoder decoder(encoding.constData(), QStringConverter::Flag::Stateless);
+    const QString text = decoder.decode(bytes);
+    return decoder.isValid() && !decoder.hasError();
+}
+
+// The file names no encoding. A file in the system's encoding (UTF-8 outside Windows, the code
+// page on Windows) reads as it always has. A file written in a Windows 8-bit code page is no
+// valid UTF-8 and reads as Windows-1252, or as Latin-1 where that codec is missing, so that its
+// values arrive as they were written. The whole file decides, so all lines read alike.
+QByteArray encodingOf(QByteArrayView bytes)
+{
+    if (bytes.startsWith(Utf8Mark) && decodesCleanly("UTF-8", bytes.sliced(Utf8Mark.size())))
+        return "UTF-8";
+    for (const QByteArray &candidate :
+         {QByteArray(QStringConverter::nameForEncoding(QStringConverter::System)),
+          QByteArray("windows-1252")}) {
+        if (decodesCleanly(candidate, bytes))
+            return candidate;
+    }
+    return QStringConverter::nameForEncoding(QStringConverter::Latin1);
+}
+
+// A line ends at LF or CR LF.
+QList<Line> linesOf(const QByteArray &bytes)
+{
+    QList<Line> lines;
+    qsizetype start = 0;
+    while (start < bytes.size()) {
+        const qsizetype feed = bytes.indexOf('\n', start);
+        if (feed < 0) {
+            lines.append({bytes.mid(start), QByteArray()});
+            break;
+        }
+        const qsizetype end = feed > start && bytes.at(feed - 1) == '\r' ? feed - 1 : feed;
+        lines.append({bytes.mid(start, end - start), bytes.mid(end, feed + 1 - end)});
+        start = feed + 1;
+    }
+    return lines;
+}
+
+// All of the file, or nothing when it cannot be read to its end: a read that fails part-way
+// must not pass for the end of the file.
+std::optional<SettingsText> readSettingsText(const QString &fileName)
+{
+    QFile file;
+    if (!fileaccess::openRegularFile(fileName, file))
+        return std::nullopt;
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return std::nullopt;
+
+    SettingsText text;
+    text.encoding = encodingOf(bytes);
+    if (text.encoding == "UTF-8" && bytes.startsWith(Utf8Mark)) {
+        text.mark = Utf8Mark;
+        bytes.remove(0, Utf8Mark.size());
+    }
+    text.lines = linesOf(bytes);
+    return text;
 }
 
 } // namespace
 
 bool loadSettingsFile(const QString &fileName)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+    const std::optional<SettingsText> text = readSettingsText(fileName);
+    if (!text)
         return false;
 
-    QTextStream in(&file);
-    useSystemEncoding(in);
-    while (!in.atEnd()) {
-        const QStringList fields = fieldsOf(in.readLine());
+    for (const Line &line : text->lines) {
+        const QStringList fields = text->fieldsOf(line);
         const QString &key = fields.first();
         // A host or user line without ':' has no value and leaves the setting as it was.
         if (key == HostKey) {
@@ -156,72 +156,80 @@ bool loadSettingsFile(const QString &fileName)
     return true;
 }
 
-RewriteFailure rewriteSettingsFile(const QString &fileName, const QString &host,
-                                   const QString &user, const QString &password)
+RewriteFailure rewriteSettingsFile(const QString &fileName, const SettingsChanges &changes)
 {
-    QFile oldFile(fileName);
-    if (!oldFile.open(QIODevice::ReadOnly | QIODevice::Text))
+    // All of the old file first: a missing key line or a value that the file cannot hold is
+    // found before anything is written.
+    const std::optional<SettingsText> text = readSettingsText(fileName);
+    if (!text)
         return RewriteFailure::OpenFailed;
 
-    // All of the old file first: a read that fails part-way must not pass for its end, and a
-    // missing key line is found before anything is written.
-    QStringList lines;
-    QTextStream in(&oldFile);
-    useSystemEncoding(in);
-    while (!in.atEnd())
-        lines << in.readLine();
-    if (in.status() != QTextStream::Ok || oldFile.error() != QFileDevice::NoError)
-        return RewriteFailure::OpenFailed;
-    oldFile.close();
-
-    bool hostLine = false, userLine = false, passwordLine = false;
-    for (QString &line : lines) {
-        const QString key = fieldsOf(line).first();
-        if (key == HostKey) {
-            line = HostKey + QLatin1Char(':') + host;
-            hostLine = true;
-        } else if (key == UserKey) {
-            line = UserKey + QLatin1Char(':') + user;
-            userLine = true;
-        } else if (key == PasswordKey) {
-            line = PasswordKey + QLatin1Char(':') + password;
-            passwordLine = true;
+    struct Key
+    {
+        const QString &name;
+        const std::optional<QString> &value;
+        bool present;
+    };
+    std::array<Key, 3> keys{{{HostKey, changes.host, false},
+                             {UserKey, changes.user, false},
+                             {PasswordKey, changes.password, false}}};
+    bool encodable = true;
+    QByteArray content = text->mark;
+    for (const Line &line : text->lines) {
+        const QString name = text->fieldsOf(line).first();
+        const auto key = std::find_if(keys.begin(), keys.end(), [&name](const Key &candidate) {
+            return candidate.name == name;
+        });
+        if (key != keys.end())
+            key->present = true;
+        if (key == keys.end() || !key->value) {
+            content += line.text + line.end;
+            continue;
         }
+        // A changed key line is replaced whole, keeping its line end.
+        const std::optional<QByteArray> value = text->encoded(*key->value);
+        encodable = encodable && value;
+        content += key->name.toLatin1() + ':' + value.value_or(QByteArray()) + line.end;
     }
-    if (!hostLine || !userLine || !passwordLine)
+    if (!std::all_of(keys.begin(), keys.end(), [](const Key &key) { return key.present; }))
         return RewriteFailure::KeyLineMissing;
+    if (!encodable)
+        return RewriteFailure::ValueNotEncodable;
 
-    QFile newFile(fileName + QStringLiteral(".tmp"));
-    // The file holds the database password: the new one gets the old one's access rights before
-    // it holds anything, both when it is created and when a leftover of that name is reused.
-#ifdef Q_OS_WIN
-    // Qt's permission flags are an emulation on Windows that would grant access to everyone.
-    const bool opened = newFile.open(QIODevice::WriteOnly | QIODevice::Text);
-#else
-    const bool opened = newFile.open(QIODevice::WriteOnly | QIODevice::Text,
-                                     QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-#endif
-    if (!opened)
+    // A link stays a link: the file that it leads to is replaced, by a twin beside that file.
+    const QFileInfo info(fileName);
+    const bool linked = info.isSymbolicLink();
+    const QString target = linked ? info.canonicalFilePath() : fileName;
+    if (target.isEmpty())
         return RewriteFailure::OpenFailed;
-    bool written = copyAccess(fileName, newFile);
-
-    QTextStream out(&newFile);
-    useSystemEncoding(out);
-    for (const QString &line : std::as_const(lines)) {
-        if (!written)
-            break;
-        out << line << Qt::endl;
-        written = out.status() == QTextStream::Ok;
+    const QString newName = target + QStringLiteral(".tmp");
+    QFile newFile;
+    switch (fileaccess::createExclusively(newName, newFile)) {
+    case fileaccess::Creation::Created:
+        break;
+    case fileaccess::Creation::FolderNotWritable:
+        return linked ? RewriteFailure::LinkTargetFolderNotWritable : RewriteFailure::OpenFailed;
+    case fileaccess::Creation::Failed:
+        return RewriteFailure::OpenFailed;
     }
-    written = written && newFile.flush() && syncToDisk(newFile);
+    // The file holds the database password: the new one gets its access rights before it holds
+    // anything.
+    if (!fileaccess::copyAccess(target, newName, newFile)) {
+        newFile.close();
+        QFile::remove(newName);
+        return RewriteFailure::PermissionsNotKept;
+    }
+
+    bool written = newFile.write(content) == content.size() && newFile.flush() &&
+                   fileaccess::syncToDisk(newFile);
     newFile.close();
     written = written && newFile.error() == QFileDevice::NoError;
     if (!written) {
-        newFile.remove();
+        QFile::remove(newName);
         return RewriteFailure::WriteFailed;
     }
 
-    if (!replaceFile(newFile.fileName(), oldFile.fileName()))
+    if (!fileaccess::replaceFile(newName, target))
         return RewriteFailure::RenameFailed;
     return RewriteFailure::None;
 }

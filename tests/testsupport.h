@@ -88,7 +88,8 @@ public:
     {
         if (::geteuid() != 0)
             return;
-        chownTree(dir);
+        if (!dir.isEmpty())
+            chownTree(dir);
         dropped = ::setegid(Nobody) == 0 && ::seteuid(Nobody) == 0;
     }
     ~WithoutRoot()
@@ -98,6 +99,8 @@ public:
             [[maybe_unused]] const int g = ::setegid(0);
         }
     }
+    // Hands nothing over: everything keeps its owner, as when somebody else's file is saved.
+    WithoutRoot() : WithoutRoot(QString()) {}
     WithoutRoot(const WithoutRoot &) = delete;
     WithoutRoot &operator=(const WithoutRoot &) = delete;
 

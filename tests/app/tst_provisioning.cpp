@@ -191,7 +191,7 @@ QStringList TestProvisioning::accounts() const
 
 void TestProvisioning::rewriteSettings(const QString &host, const QString &password)
 {
-    QCOMPARE(rewriteSettingsFile(SettingsFileName, host, testdatabase::user(), password),
+    QCOMPARE(rewriteSettingsFile(SettingsFileName, {host, testdatabase::user(), password}),
              RewriteFailure::None);
     QVERIFY(loadSettingsFile());
 }

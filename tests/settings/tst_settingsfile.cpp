@@ -9,6 +9,16 @@
 using namespace testsupport;
 
 Q_DECLARE_METATYPE(RewriteFailure)
+Q_DECLARE_METATYPE(SettingsChanges)
+
+namespace {
+
+const SettingsChanges AllNew{QStringLiteral("nh"), QStringLiteral("nu"), QStringLiteral("np")};
+// Written in Windows-1252, as a German Windows editor saves it.
+const QByteArray EightBit("# Zugangsdaten f\xfcr den Schl\xfcsselserver\r\nhname:h\r\n"
+                          "MySQLu:u\r\nMySQLp:p\xe4ss\r\n");
+
+} // namespace
 
 class TestSettingsFile : public QObject
 {
@@ -21,10 +31,10 @@ private slots:
     void shouldReadKeyLines();
     void shouldKeepValuesWhenFileIsMissing();
 
-    void shouldRewriteKeyLinesOnly_data();
-    void shouldRewriteKeyLinesOnly();
-    void shouldRefuseFileWithoutEveryKeyLine_data();
-    void shouldRefuseFileWithoutEveryKeyLine();
+    void shouldRewriteChangedKeyLinesOnly_data();
+    void shouldRewriteChangedKeyLinesOnly();
+    void shouldRefuseWithoutWriting_data();
+    void shouldRefuseWithoutWriting();
     void shouldKeepPermissions_data();
     void shouldKeepPermissions();
     void shouldKeepOwnerAndGroup();
@@ -33,10 +43,29 @@ private slots:
     void shouldKeepOldFileWhenWritingFails();
     void shouldKeepBothFilesWhenReplaceFails();
 
+    void shouldTreatNonRegularFileAsUnreadable_data();
+    void shouldTreatNonRegularFileAsUnreadable();
+    void shouldWriteThroughNoLinkButTheSettingsFile_data();
+    void shouldWriteThroughNoLinkButTheSettingsFile();
+    void shouldNarrowModeWhenOwnerCannotBeKept_data();
+    void shouldNarrowModeWhenOwnerCannotBeKept();
+
 private:
+    // Saves as the user "nobody" when run as root, so that permission bits count, in our folder
+    // with `folderMode`; the folder and what is in it stay with their owners.
+#ifdef Q_OS_UNIX
+    void rewriteWithoutRoot(unsigned folderMode, RewriteFailure &result);
+#endif
+
     std::unique_ptr<QTemporaryDir> dir;
-    QString conf() const { return dir->filePath(QStringLiteral("Quorvo.conf")); }
-    QString tmp() const { return dir->filePath(QStringLiteral("Quorvo.conf.tmp")); }
+    QString conf() const
+    {
+        return dir->filePath(QStringLiteral("Quorvo.conf"));
+    }
+    QString tmp() const
+    {
+        return dir->filePath(QStringLiteral("Quorvo.conf.tmp"));
+    }
 };
 
 void TestSettingsFile::init()
@@ -109,6 +138,12 @@ void TestSettingsFile::shouldReadKeyLines_data()
                                                  << "old-password";
     QTest::newRow("UTF-8 value") << QByteArray("MySQLp:p\xc3\xa4ss\n") << "old-host"
                                  << "old-user" << QString::fromUtf8("p\xc3\xa4ss");
+    QTest::newRow("Windows-1252") << EightBit + "MySQLp:\x80uro\n"
+                                  << "h"
+                                  << "u" << QStringLiteral("\u20acuro");
+    QTest::newRow("one byte that is no UTF-8 makes the whole file 8-bit")
+        << QByteArray("# f\xfcr\nMySQLp:p\xc3\xa4ss\n") << "old-host"
+        << "old-user" << QStringLiteral("p\u00c3\u00a4ss");
 }
 
 void TestSettingsFile::shouldReadKeyLines()
@@ -130,63 +165,88 @@ void TestSettingsFile::shouldKeepValuesWhenFileIsMissing()
     QCOMPARE(ConnectionSettings::dbPassword, QStringLiteral("old-password"));
 }
 
-void TestSettingsFile::shouldRewriteKeyLinesOnly_data()
+void TestSettingsFile::shouldRewriteChangedKeyLinesOnly_data()
 {
     QTest::addColumn<QByteArray>("before");
-    QTest::addColumn<QString>("password");
+    QTest::addColumn<SettingsChanges>("changes");
     QTest::addColumn<QByteArray>("after");
 
     QTest::newRow("other lines and order kept")
-        << QByteArray("# Quorvo\nMySQLp:p\nfoo:bar\nhname:h\n\nMySQLu:u\nHNAME:x\n") << "np"
+        << QByteArray("# Quorvo\nMySQLp:p\nfoo:bar\nhname:h\n\nMySQLu:u\nHNAME:x\n") << AllNew
         << QByteArray("# Quorvo\nMySQLp:np\nfoo:bar\nhname:nh\n\nMySQLu:nu\nHNAME:x\n");
     QTest::newRow("every occurrence replaced")
-        << QByteArray("hname:a\nMySQLu:b\nhname:c\nMySQLp:d\nMySQLu:e\n") << "np"
+        << QByteArray("hname:a\nMySQLu:b\nhname:c\nMySQLp:d\nMySQLu:e\n") << AllNew
         << QByteArray("hname:nh\nMySQLu:nu\nhname:nh\nMySQLp:np\nMySQLu:nu\n");
-    QTest::newRow("extra fields dropped") << QByteArray("hname:a:b:c\nMySQLu\nMySQLp:x:y\n") << "np"
-                                          << QByteArray("hname:nh\nMySQLu:nu\nMySQLp:np\n");
-    QTest::newRow("CR LF read, own line ends written")
-        << QByteArray("hname:h\r\nnote\r\nMySQLu:u\r\nMySQLp:p\r\n") << "np"
-        << QByteArray("hname:nh\nnote\nMySQLu:nu\nMySQLp:np\n");
-    QTest::newRow("last line gets a line end")
-        << QByteArray("note\nhname:h\nMySQLp:p\nMySQLu:u") << "np"
-        << QByteArray("note\nhname:nh\nMySQLp:np\nMySQLu:nu\n");
-    QTest::newRow("empty password") << QByteArray("hname:h\nMySQLu:u\nMySQLp:old\n") << ""
-                                    << QByteArray("hname:nh\nMySQLu:nu\nMySQLp:\n");
+    QTest::newRow("extra fields of a changed line dropped")
+        << QByteArray("hname:a:b:c\nMySQLu\nMySQLp:x:y\n") << AllNew
+        << QByteArray("hname:nh\nMySQLu:nu\nMySQLp:np\n");
+    QTest::newRow("line ends kept, also on changed lines")
+        << QByteArray("hname:h\r\nnote\r\nMySQLu:u\nMySQLp:p\r\n") << AllNew
+        << QByteArray("hname:nh\r\nnote\r\nMySQLu:nu\nMySQLp:np\r\n");
+    QTest::newRow("last line without line end keeps none")
+        << QByteArray("note\nhname:h\nMySQLp:p\nMySQLu:u") << AllNew
+        << QByteArray("note\nhname:nh\nMySQLp:np\nMySQLu:nu");
+    QTest::newRow("empty password") << QByteArray("hname:h\nMySQLu:u\nMySQLp:old\n")
+                                    << SettingsChanges{{}, {}, QStringLiteral("")}
+                                    << QByteArray("hname:h\nMySQLu:u\nMySQLp:\n");
+    QTest::newRow("unread password survives a new host")
+        << QByteArray("hname:h\nMySQLu:u:x\nMySQLp:ab:cd\n")
+        << SettingsChanges{QStringLiteral("nh"), {}, {}}
+        << QByteArray("hname:nh\nMySQLu:u:x\nMySQLp:ab:cd\n");
+    QTest::newRow("Windows-1252 file stays Windows-1252")
+        << EightBit << SettingsChanges{QStringLiteral("h\u00f6st"), {}, QStringLiteral("\u20acuro")}
+        << QByteArray("# Zugangsdaten f\xfcr den Schl\xfcsselserver\r\nhname:h\xf6st\r\n"
+                      "MySQLu:u\r\nMySQLp:\x80uro\r\n");
+    QTest::newRow("UTF-8 file stays UTF-8")
+        << QByteArray("# f\xc3\xbcr\nhname:h\nMySQLu:u\nMySQLp:p\n")
+        << SettingsChanges{{}, {}, QStringLiteral("p\u00e4ss")}
+        << QByteArray("# f\xc3\xbcr\nhname:h\nMySQLu:u\nMySQLp:p\xc3\xa4ss\n");
+    QTest::newRow("byte order mark kept")
+        << QByteArray("\xef\xbb\xbfhname:h\nMySQLu:u\nMySQLp:p\n")
+        << SettingsChanges{QStringLiteral("nh"), {}, {}}
+        << QByteArray("\xef\xbb\xbfhname:nh\nMySQLu:u\nMySQLp:p\n");
 }
 
-void TestSettingsFile::shouldRewriteKeyLinesOnly()
+void TestSettingsFile::shouldRewriteChangedKeyLinesOnly()
 {
     QFETCH(QByteArray, before);
-    QFETCH(QString, password);
+    QFETCH(SettingsChanges, changes);
     writeFile(conf(), before);
 
-    QCOMPARE(rewriteSettingsFile(conf(), QStringLiteral("nh"), QStringLiteral("nu"), password),
-             RewriteFailure::None);
+    QCOMPARE(rewriteSettingsFile(conf(), changes), RewriteFailure::None);
     QTEST(readFile(conf()), "after");
     QVERIFY(!QFile::exists(tmp()));
 }
 
-void TestSettingsFile::shouldRefuseFileWithoutEveryKeyLine_data()
+void TestSettingsFile::shouldRefuseWithoutWriting_data()
 {
     QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<SettingsChanges>("changes");
+    QTest::addColumn<RewriteFailure>("failure");
 
-    QTest::newRow("empty file") << QByteArray();
-    QTest::newRow("no host line") << QByteArray("MySQLu:u\nMySQLp:p\n");
-    QTest::newRow("no user line") << QByteArray("hname:h\nMySQLp:p\n");
-    QTest::newRow("no password line") << QByteArray("hname:h\nMySQLu:u\n");
-    QTest::newRow("password line in capitals only") << QByteArray("hname:h\nMySQLu:u\nMYSQLP:p\n");
-    QTest::newRow("host key with a leading blank") << QByteArray(" hname:h\nMySQLu:u\nMySQLp:p\n");
+    const RewriteFailure missing = RewriteFailure::KeyLineMissing;
+    QTest::newRow("empty file") << QByteArray() << AllNew << missing;
+    QTest::newRow("no host line") << QByteArray("MySQLu:u\nMySQLp:p\n") << AllNew << missing;
+    QTest::newRow("no user line") << QByteArray("hname:h\nMySQLp:p\n") << AllNew << missing;
+    QTest::newRow("no password line") << QByteArray("hname:h\nMySQLu:u\n") << AllNew << missing;
+    QTest::newRow("password line in capitals only")
+        << QByteArray("hname:h\nMySQLu:u\nMYSQLP:p\n") << AllNew << missing;
+    QTest::newRow("host key with a leading blank")
+        << QByteArray(" hname:h\nMySQLu:u\nMySQLp:p\n") << AllNew << missing;
+    // Written as '?', the host would silently be another one.
+    QTest::newRow("character that Windows-1252 lacks")
+        << EightBit << SettingsChanges{QStringLiteral("h\u0151st"), {}, {}}
+        << RewriteFailure::ValueNotEncodable;
 }
 
-void TestSettingsFile::shouldRefuseFileWithoutEveryKeyLine()
+void TestSettingsFile::shouldRefuseWithoutWriting()
 {
     QFETCH(QByteArray, content);
+    QFETCH(SettingsChanges, changes);
     writeFile(conf(), content);
     writeFile(tmp(), "left from an earlier attempt");
 
-    // Whatever the values, one of them would be stored nowhere.
-    QCOMPARE(rewriteSettingsFile(conf(), "old-host", "old-user", "old-password"),
-             RewriteFailure::KeyLineMissing);
+    QTEST(rewriteSettingsFile(conf(), changes), "failure");
     QCOMPARE(readFile(conf()), content);
     QCOMPARE(readFile(tmp()), QByteArray("left from an earlier attempt"));
 }
@@ -216,7 +276,7 @@ void TestSettingsFile::shouldKeepPermissions()
         QCOMPARE(::chmod(QFile::encodeName(tmp()).constData(), 0666), 0);
     }
 
-    QCOMPARE(rewriteSettingsFile(conf(), "nh", "nu", "np"), RewriteFailure::None);
+    QCOMPARE(rewriteSettingsFile(conf(), AllNew), RewriteFailure::None);
     QCOMPARE(modeOf(conf()), mode);
     QCOMPARE(readFile(conf()), QByteArray("hname:nh\nMySQLu:nu\nMySQLp:np\n"));
 #endif
@@ -235,7 +295,7 @@ void TestSettingsFile::shouldKeepOwnerAndGroup()
     QCOMPARE(::chown(path.constData(), WithoutRoot::Nobody, WithoutRoot::Nobody), 0);
     QCOMPARE(::chmod(path.constData(), 0640), 0);
 
-    QCOMPARE(rewriteSettingsFile(conf(), "nh", "nu", "np"), RewriteFailure::None);
+    QCOMPARE(rewriteSettingsFile(conf(), AllNew), RewriteFailure::None);
     struct stat info
     {
     };
@@ -268,7 +328,7 @@ void TestSettingsFile::shouldLeaveFilesWhenOpeningFails()
         QVERIFY(QDir(dir->path()).mkdir(QStringLiteral("Quorvo.conf.tmp")));
     }
 
-    QCOMPARE(rewriteSettingsFile(conf(), "nh", "nu", "np"), RewriteFailure::OpenFailed);
+    QCOMPARE(rewriteSettingsFile(conf(), AllNew), RewriteFailure::OpenFailed);
     QCOMPARE(QFileInfo(conf()).isDir(), confIsDirectory);
     QCOMPARE(QFileInfo::exists(conf()), confIsDirectory || tmpIsDirectory);
     if (tmpIsDirectory)
@@ -291,7 +351,7 @@ void TestSettingsFile::shouldKeepOldFileWhenWritingFails()
     {
         FileSizeLimit limit(16);
         QVERIFY(limit.isActive());
-        result = rewriteSettingsFile(conf(), "nh", "nu", "np");
+        result = rewriteSettingsFile(conf(), AllNew);
     }
 
     QCOMPARE(result, RewriteFailure::WriteFailed);
@@ -300,26 +360,179 @@ void TestSettingsFile::shouldKeepOldFileWhenWritingFails()
 #endif
 }
 
+#ifdef Q_OS_UNIX
+void TestSettingsFile::rewriteWithoutRoot(unsigned folderMode, RewriteFailure &result)
+{
+    const QByteArray folder = QFile::encodeName(dir->path());
+    QCOMPARE(::chmod(folder.constData(), folderMode), 0);
+    {
+        const WithoutRoot user;
+        result = rewriteSettingsFile(conf(), AllNew);
+    }
+    QCOMPARE(::chmod(folder.constData(), 0700), 0);
+}
+#endif
+
 void TestSettingsFile::shouldKeepBothFilesWhenReplaceFails()
 {
 #ifndef Q_OS_UNIX
-    QSKIP("Needs a directory that refuses new entries");
+    QSKIP("Needs a sticky folder");
 #else
-    // Both files may be written, but the directory takes no rename.
+    if (::geteuid() != 0)
+        QSKIP("Only root can give the folder and the file to another user than the one saving");
+    // Anybody may add a file to a sticky folder, but only its owner may replace it.
     const QByteArray content("hname:h\nMySQLu:u\nMySQLp:p\n");
     writeFile(conf(), content);
-    writeFile(tmp(), "stale");
     RewriteFailure result = RewriteFailure::None;
-    {
-        WithoutRoot user(dir->path());
-        QCOMPARE(::chmod(QFile::encodeName(dir->path()).constData(), 0500), 0);
-        result = rewriteSettingsFile(conf(), "nh", "nu", "np");
-        QCOMPARE(::chmod(QFile::encodeName(dir->path()).constData(), 0700), 0);
-    }
+    rewriteWithoutRoot(01777, result);
 
     QCOMPARE(result, RewriteFailure::RenameFailed);
     QCOMPARE(readFile(conf()), content);
     QCOMPARE(readFile(tmp()), QByteArray("hname:nh\nMySQLu:nu\nMySQLp:np\n"));
+#endif
+}
+
+void TestSettingsFile::shouldTreatNonRegularFileAsUnreadable_data()
+{
+    QTest::addColumn<QByteArray>("linkTo"); // empty: the settings file is a FIFO
+
+    QTest::newRow("FIFO") << QByteArray();
+    QTest::newRow("link to a device without end") << QByteArray("/dev/zero");
+}
+
+void TestSettingsFile::shouldTreatNonRegularFileAsUnreadable()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("FIFOs and device files are a Unix notion");
+#else
+    QFETCH(QByteArray, linkTo);
+    const QByteArray path = QFile::encodeName(conf());
+    QCOMPARE(linkTo.isEmpty() ? ::mkfifo(path.constData(), 0600)
+                              : ::symlink(linkTo.constData(), path.constData()),
+             0);
+
+    // Neither waits for a writer nor reads on without end.
+    QVERIFY(!loadSettingsFile(conf()));
+    QCOMPARE(ConnectionSettings::dbHost, QStringLiteral("old-host"));
+    QCOMPARE(rewriteSettingsFile(conf(), AllNew), RewriteFailure::OpenFailed);
+    QVERIFY(!QFileInfo(conf()).isFile());
+    QVERIFY(!QFileInfo::exists(tmp()));
+#endif
+}
+
+void TestSettingsFile::shouldWriteThroughNoLinkButTheSettingsFile_data()
+{
+    QTest::addColumn<QByteArray>("confLink"); // empty: Quorvo.conf is a regular file
+    QTest::addColumn<QByteArray>("tmpLink");  // a leftover Quorvo.conf.tmp; "|": a FIFO
+    QTest::addColumn<bool>("writable");       // the folder of the file that the link leads to
+
+    const QByteArray shared("shared/settings.conf");
+    QTest::newRow("settings file links to a file") << shared << QByteArray() << true;
+    QTest::newRow("settings file links to a link")
+        << QByteArray("shared/current.conf") << QByteArray() << true;
+    QTest::newRow("linked file's folder not writable") << shared << QByteArray() << false;
+    QTest::newRow("leftover tmp links to another file") << QByteArray() << shared << true;
+    QTest::newRow("leftover tmp is a dangling link") << QByteArray() << QByteArray("gone") << true;
+    QTest::newRow("leftover tmp is a FIFO") << QByteArray() << QByteArray("|") << true;
+}
+
+void TestSettingsFile::shouldWriteThroughNoLinkButTheSettingsFile()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("Needs symbolic links and FIFOs");
+#else
+    QFETCH(QByteArray, confLink);
+    QFETCH(QByteArray, tmpLink);
+    QFETCH(bool, writable);
+    const QByteArray content("# shared\nhname:h\nMySQLu:u\nMySQLp:p\n");
+    QVERIFY(QDir(dir->path()).mkdir(QStringLiteral("shared")));
+    const QString settings = dir->filePath(QStringLiteral("shared/settings.conf"));
+    writeFile(settings, content);
+    QCOMPARE(::chmod(QFile::encodeName(settings).constData(), 0644), 0);
+    const QByteArray current =
+        QFile::encodeName(dir->filePath(QStringLiteral("shared/current.conf")));
+    QCOMPARE(::symlink("settings.conf", current.constData()), 0);
+    const QByteArray confPath = QFile::encodeName(conf()), tmpPath = QFile::encodeName(tmp());
+    if (confLink.isEmpty()) {
+        writeFile(conf(), content);
+        QCOMPARE(::chmod(confPath.constData(), 0600), 0);
+    } else {
+        QCOMPARE(::symlink(confLink.constData(), confPath.constData()), 0);
+    }
+    if (tmpLink == "|")
+        QCOMPARE(::mkfifo(tmpPath.constData(), 0600), 0);
+    else if (!tmpLink.isEmpty())
+        QCOMPARE(::symlink(tmpLink.constData(), tmpPath.constData()), 0);
+
+    RewriteFailure result = RewriteFailure::None;
+    if (writable) {
+        result = rewriteSettingsFile(conf(), AllNew);
+    } else {
+        const QByteArray shared = QFile::encodeName(dir->filePath(QStringLiteral("shared")));
+        QCOMPARE(::chmod(shared.constData(), 0555), 0);
+        rewriteWithoutRoot(0755, result);
+        QCOMPARE(::chmod(shared.constData(), 0755), 0);
+    }
+
+    QCOMPARE(result, writable ? RewriteFailure::None : RewriteFailure::LinkTargetFolderNotWritable);
+    const QByteArray saved("# shared\nhname:nh\nMySQLu:nu\nMySQLp:np\n");
+    if (confLink.isEmpty()) {
+        // Neither the file that the leftover led to nor its mode has changed.
+        QCOMPARE(readFile(conf()), saved);
+        QCOMPARE(modeOf(conf()), 0600u);
+        QVERIFY(!QFileInfo(conf()).isSymLink());
+        QCOMPARE(readFile(settings), content);
+        QCOMPARE(modeOf(settings), 0644u);
+        QVERIFY(!QFileInfo::exists(dir->filePath(QStringLiteral("gone"))));
+    } else {
+        QCOMPARE(QFileInfo(conf()).symLinkTarget(), QDir(dir->path()).absoluteFilePath(confLink));
+        QCOMPARE(readFile(settings), writable ? saved : content);
+    }
+    QVERIFY(!QFileInfo::exists(tmp()) && !QFileInfo(tmp()).isSymLink());
+    QVERIFY(!QFileInfo::exists(settings + QStringLiteral(".tmp")));
+#endif
+}
+
+void TestSettingsFile::shouldNarrowModeWhenOwnerCannotBeKept_data()
+{
+    QTest::addColumn<unsigned>("group");
+    QTest::addColumn<unsigned>("mode");
+    QTest::addColumn<unsigned>("newGroup");
+    QTest::addColumn<unsigned>("newMode");
+
+    const unsigned nobody = WithoutRoot::Nobody;
+    QTest::newRow("other group loses its bits") << 4321u << 0664u << nobody << 0604u;
+    QTest::newRow("same group keeps its bits") << nobody << 0660u << nobody << 0660u;
+    QTest::newRow("set-user and set-group bits dropped") << 4321u << 06644u << nobody << 0604u;
+}
+
+void TestSettingsFile::shouldNarrowModeWhenOwnerCannotBeKept()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("Owners and groups are a Unix notion");
+#else
+    if (::geteuid() != 0)
+        QSKIP("Only root can give the file to another user than the one saving");
+    QFETCH(unsigned, group);
+    QFETCH(unsigned, mode);
+    // The file belongs to somebody else; "nobody" may read it and write the folder.
+    writeFile(conf(), "hname:h\nMySQLu:u\nMySQLp:p\n");
+    const QByteArray path = QFile::encodeName(conf());
+    QCOMPARE(::chown(path.constData(), 4321, group), 0);
+    QCOMPARE(::chmod(path.constData(), mode), 0);
+
+    RewriteFailure result = RewriteFailure::OpenFailed;
+    rewriteWithoutRoot(0777, result);
+
+    QCOMPARE(result, RewriteFailure::None);
+    QCOMPARE(readFile(conf()), QByteArray("hname:nh\nMySQLu:nu\nMySQLp:np\n"));
+    struct stat info
+    {
+    };
+    QCOMPARE(::stat(path.constData(), &info), 0);
+    QCOMPARE(info.st_uid, WithoutRoot::Nobody);
+    QTEST(unsigned(info.st_gid), "newGroup");
+    QTEST(modeOf(conf()), "newMode");
 #endif
 }
 

@@ -1,0 +1,101 @@
+#include "settings/fileaccess.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstdio>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Hands the open descriptor to `file`, which closes it from then on.
+bool adopt(int fd, QIODevice::OpenMode mode, QFile &file)
+{
+    if (file.open(fd, mode, QFileDevice::AutoCloseHandle))
+        return true;
+    ::close(fd);
+    return false;
+}
+
+} // namespace
+
+namespace fileaccess {
+
+bool openRegularFile(const QString &path, QFile &file)
+{
+    // Without O_NONBLOCK, opening a FIFO waits for a writer that may never come.
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info
+    {
+    };
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    return adopt(fd, QIODevice::ReadOnly, file);
+}
+
+Creation createExclusively(const QString &path, QFile &file)
+{
+    const QByteArray name = QFile::encodeName(path);
+    ::unlink(name.constData());
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          S_IRUSR | S_IWUSR);
+    if (fd < 0)
+        return errno == EACCES || errno == EPERM || errno == EROFS ? Creation::FolderNotWritable
+                                                                   : Creation::Failed;
+    if (adopt(fd, QIODevice::WriteOnly, file))
+        return Creation::Created;
+    ::unlink(name.constData());
+    return Creation::Failed;
+}
+
+bool syncToDisk(QFile &file)
+{
+    return ::fsync(file.handle()) == 0;
+}
+
+// The old file's owner, group and mode: whoever could read the password before (a service
+// through its group, say) still can. Only root can hand the file to another owner; anybody
+// else saves it as their own, keeping the group where they belong to it. The bits of an owner
+// or group that changed are dropped, so that nobody gains access the old file did not grant.
+bool copyAccess(const QString &from, const QString &, QFile &file)
+{
+    struct stat old
+    {
+    };
+    struct stat current
+    {
+    };
+    const int fd = file.handle();
+    if (::stat(QFile::encodeName(from).constData(), &old) != 0 || ::fstat(fd, &current) != 0)
+        return false;
+    if (current.st_uid != old.st_uid || current.st_gid != old.st_gid) {
+        if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+            [[maybe_unused]] const int groupKept = ::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+        }
+        if (::fstat(fd, &current) != 0)
+            return false;
+    }
+    mode_t mode = old.st_mode & 07777;
+    if (current.st_uid != old.st_uid)
+        mode &= ~mode_t(S_ISUID);
+    if (current.st_gid != old.st_gid)
+        mode &= ~mode_t(S_ISGID | S_IRWXG);
+    // A file system that ignores the mode could leave the new file open to more people.
+    return ::fchmod(fd, mode) == 0 && ::fstat(fd, &current) == 0 &&
+           (current.st_mode & 07777 & ~mode) == 0;
+}
+
+bool replaceFile(const QString &from, const QString &to)
+{
+    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+}
+
+} // namespace fileaccess
