@@ -191,7 +191,9 @@ RewriteFailure rewriteSettingsFile(const QString &fileName, const SettingsChange
         encodable = encodable && value;
         content += key->name.toLatin1() + ':' + value.value_or(QByteArray()) + line.end;
     }
-    if (!std::all_of(keys.begin(), keys.end(), [](const Key &key) { return key.present; }))
+    // A changed value whose key has no line would be stored nowhere.
+    if (std::any_of(keys.begin(), keys.end(),
+                    [](const Key &key) { return key.value && !key.present; }))
         return RewriteFailure::KeyLineMissing;
     if (!encodable)
         return RewriteFailure::ValueNotEncodable;

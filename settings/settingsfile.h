@@ -26,7 +26,7 @@ enum class RewriteFailure {
     OpenFailed,   // the old file could not be read, or the new one not created
     WriteFailed,  // the new file could not be written in full; it has been removed
     RenameFailed, // the new file could not replace the old one; both are left in place
-    // The file lacks one of the three key lines, so a value would be stored nowhere; nothing
+    // The file lacks the key line of a changed value, so it would be stored nowhere; nothing
     // was written. (Lines are never added to the file.)
     KeyLineMissing,
     // A changed value holds a character that the file's 8-bit encoding lacks; nothing was

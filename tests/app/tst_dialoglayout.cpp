@@ -51,6 +51,27 @@ const QList<Message> &messages()
          QStringLiteral("There is already a user with that username, please choose another."),
          true},
         {Window::Setup, QStringLiteral("There was an unknown error."), true},
+        // The server's reason on the next line, the longest it gives, and one with names in it
+        // that cannot be broken.
+        {Window::Setup,
+         QStringLiteral("There was an unknown error.<br>1419: You do not have the SUPER "
+                        "privilege and binary logging is enabled (you *might* want to use the "
+                        "less safe log_bin_trust_function_creators variable)"),
+         true},
+        {Window::Setup,
+         QStringLiteral("The database connection failed. Please try again later.<br>1045: "
+                        "Access denied for user 'quorvo_inventory_admin'@'workstation-17."
+                        "example.org' (using password: YES)"),
+         true},
+        {Window::Setup,
+         QStringLiteral("The column users.password has the type varchar(30); it must be "
+                        "varbinary(30)."),
+         true},
+        {Window::Setup,
+         QStringLiteral("The trigger checkout_keys is on the table people, not on p_k."), true},
+        {Window::Setup,
+         QStringLiteral("The trigger change_keys runs AFTER DELETE; it must run AFTER UPDATE."),
+         true},
         {Window::Setup, QStringLiteral("That user could not be added."), true},
         {Window::Setup,
          QStringLiteral("The system has been set up and the user has been added.\nPlease close "
@@ -68,6 +89,16 @@ const QList<Message> &messages()
         {Window::DataConfig, QStringLiteral("Error, could not rename new config file."), true},
         {Window::DataConfig,
          QStringLiteral("The file lacks a hname, MySQLu or MySQLp line. Nothing was saved."), true},
+        {Window::DataConfig,
+         QStringLiteral("A new value holds a character that the file's encoding cannot store. "
+                        "Nothing was saved."),
+         true},
+        {Window::DataConfig,
+         QStringLiteral("Quorvo.conf links to a file in a folder that cannot be written. "
+                        "Nothing was saved."),
+         true},
+        {Window::DataConfig,
+         QStringLiteral("The file's permissions could not be kept. Nothing was saved."), true},
     };
     return all;
 }

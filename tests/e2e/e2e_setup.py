@@ -40,7 +40,19 @@ EXPLANATION = ("This will atempt to create the database for Quorvo and add\n"
 SUCCESS = ("The system has been set up and the user has been added.\n"
            "Please close this and log into Quorvo.")
 CONNECTION_FAILED = "The database connection failed. Please try again later."
+
+
+def refused_at(host):
+    """The connection failure with the server's reason below it: nothing listens on host."""
+    return f"{CONNECTION_FAILED}\n2002: Can't connect to server on '{host}' (111)"
+
+
 DUPLICATE = "There is already a user with that username, please choose another."
+
+
+def taken(name):
+    return f"{DUPLICATE}\n1062: Duplicate entry '{name}' for key 'PRIMARY'"
+
 SAVED = "Your database configuration was successfully saved."
 
 INVENTORY_TABLES = {"people", "pkeys", "p_k", "groups", "p_g", "rooms", "k_r", "g_r"}
@@ -302,7 +314,7 @@ class SetupWindowTest(unittest.TestCase):
         # The same name again adds nothing and leaves the first account as it was.
         before = self.label_crop(window)
         window.click(*SETUP_OK)
-        self.wait_for_label(window, before, DUPLICATE, red=True)
+        self.wait_for_label(window, before, taken(first[0]), red=True)
         self.assert_accounts([first])
 
         second = ("Porter", "gate-42")
@@ -327,7 +339,7 @@ class SetupWindowTest(unittest.TestCase):
         window = self.start("\n".join(lines) + "\n", mode=0o640)
         account = ("Warden", "tower-bell")
         self.enter_account(window, *account)
-        self.press_and_wait_for_label(window, SETUP_OK, CONNECTION_FAILED, red=True)
+        self.press_and_wait_for_label(window, SETUP_OK, refused_at(WRONG_HOST), red=True)
         self.picture(window, "setup-failure.png")
         self.assert_still_running(window)
         self.assertEqual(self.db.tables(), set())
@@ -373,7 +385,7 @@ class SetupWindowTest(unittest.TestCase):
         self.enter_account(window, *account)
         self.db.server("stop")
         try:
-            self.press_and_wait_for_label(window, SETUP_OK, CONNECTION_FAILED, red=True)
+            self.press_and_wait_for_label(window, SETUP_OK, refused_at(self.db.host), red=True)
             self.assert_still_running(window)
         finally:
             # Whatever happened, the server is back for the cases and tests that follow.

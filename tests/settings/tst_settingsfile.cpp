@@ -193,6 +193,10 @@ void TestSettingsFile::shouldRewriteChangedKeyLinesOnly_data()
         << QByteArray("hname:h\nMySQLu:u:x\nMySQLp:ab:cd\n")
         << SettingsChanges{QStringLiteral("nh"), {}, {}}
         << QByteArray("hname:nh\nMySQLu:u:x\nMySQLp:ab:cd\n");
+    // Only a changed value needs its line.
+    QTest::newRow("no password line, host changed")
+        << QByteArray("hname:h\nMySQLu:u\n") << SettingsChanges{QStringLiteral("nh"), {}, {}}
+        << QByteArray("hname:nh\nMySQLu:u\n");
     QTest::newRow("Windows-1252 file stays Windows-1252")
         << EightBit << SettingsChanges{QStringLiteral("h\u00f6st"), {}, QStringLiteral("\u20acuro")}
         << QByteArray("# Zugangsdaten f\xfcr den Schl\xfcsselserver\r\nhname:h\xf6st\r\n"
