@@ -2,7 +2,7 @@
 # Benchmark of the setup tool (not a test). Builds a release build in build-bench/, starts a
 # throwaway MariaDB server (QUORVO_DB_ADDRESS, default 127.0.0.1; removed again at the end)
 # and prints medians of QUORVO_BENCH_RUNS runs (default 7):
-#   - a full provisioning run through the program's own database code on a fresh database,
+#   - a full provisioning run through the program's own run (without its window) on a fresh database,
 #     next to the mariadb client sending the same statements from a file, and their ratio;
 #   - the time from starting quorvo-setup until its window is mapped (on a private Xvfb);
 #   - the program's peak resident memory after a provisioning run through its window.

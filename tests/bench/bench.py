@@ -5,8 +5,8 @@ builds the programs and starts the throwaway server first.
     bench.py --host H --user U --password P --setup EXE --provision EXE [--runs N]
 
 Figures:
-- one full provisioning run (connect, schema, digest, account) through the program's own
-  database code (quorvo-bench-provision) on a fresh database, next to the mariadb
+- one full provisioning run (connect, schema, check, digest, account) through the program's own
+  run without its window (quorvo-bench-provision) on a fresh database, next to the mariadb
   command-line client sending the statements that the program sent (captured from the
   server's general log) from a file to another fresh database, both timed alike from the
   process's start to its end, and their ratio; the program's own measure from the connection
@@ -56,7 +56,7 @@ class Server:
 
 
 def provision(args, database):
-    """One run of the program's database code in a process of its own.
+    """One provisioning run of the program in a process of its own.
 
     Returns the milliseconds from the process's start to its end, measured the way the
     client's are, and the program's own measure from the connection to the stored account.
@@ -186,7 +186,7 @@ def main():
 
     print(f"Medians of {args.runs} runs; server {version} on {args.host}; "
           f"{len(statements)} statements per run")
-    print(f"  provisioning run, program's database code  {prog:8.1f} ms  "
+    print(f"  provisioning run, program's own run       {prog:8.1f} ms  "
           f"(of which {statistics.median(inner_ms):.1f} ms from connecting to the stored account)")
     print(f"  same statements, mariadb client from file  {cli:8.1f} ms")
     print(f"  ratio program / client                     {ratio:8.2f}     "
