@@ -65,38 +65,34 @@ void DataConfig::accept()
         return;
     }
 
-    switch (rewriteSettingsFile(SettingsFileName, changes)) {
-    case RewriteFailure::None:
+    const RewriteFailure failure = rewriteSettingsFile(SettingsFileName, changes);
+    if (failure == RewriteFailure::None)
         QDialog::accept();
-        return;
+    else
+        showError(ui->DataConfigErrorLabel, failureMessage(failure));
+}
+
+QString DataConfig::failureMessage(RewriteFailure failure)
+{
+    switch (failure) {
+    case RewriteFailure::None:
+        break;
     case RewriteFailure::OpenFailed:
-        showError(ui->DataConfigErrorLabel,
-                  tr("The file could not be opened. Please try again later."));
-        return;
+        return tr("The file could not be opened. Please try again later.");
     case RewriteFailure::WriteFailed:
-        showError(ui->DataConfigErrorLabel,
-                  tr("The file could not be written. Please try again later."));
-        return;
+        return tr("The file could not be written. Please try again later.");
     case RewriteFailure::RenameFailed:
-        showError(ui->DataConfigErrorLabel, tr("Error, could not rename new config file."));
-        return;
+        return tr("Error, could not rename new config file.");
     case RewriteFailure::KeyLineMissing:
-        showError(ui->DataConfigErrorLabel,
-                  tr("The file lacks a hname, MySQLu or MySQLp line. Nothing was saved."));
-        return;
+        return tr("The file lacks a hname, MySQLu or MySQLp line. Nothing was saved.");
     case RewriteFailure::ValueNotEncodable:
-        showError(ui->DataConfigErrorLabel,
-                  tr("A new value holds a character that the file's encoding cannot store. "
-                     "Nothing was saved."));
-        return;
+        return tr("A new value holds a character that the file's encoding cannot store. "
+                  "Nothing was saved.");
     case RewriteFailure::LinkTargetFolderNotWritable:
-        showError(ui->DataConfigErrorLabel,
-                  tr("Quorvo.conf links to a file in a folder that cannot be written. "
-                     "Nothing was saved."));
-        return;
+        return tr("Quorvo.conf links to a file in a folder that cannot be written. "
+                  "Nothing was saved.");
     case RewriteFailure::PermissionsNotKept:
-        showError(ui->DataConfigErrorLabel,
-                  tr("The file's permissions could not be kept. Nothing was saved."));
-        return;
+        return tr("The file's permissions could not be kept. Nothing was saved.");
     }
+    return {};
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/settingsfile.h"
+
 #include <QDialog>
 
 #include <memory>
@@ -26,5 +28,8 @@ public slots:
     void accept() override;
 
 private:
+    // What the dialog says for a save that failed.
+    static QString failureMessage(RewriteFailure failure);
+
     std::unique_ptr<DataConfigForm> ui;
 };
