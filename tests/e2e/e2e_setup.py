@@ -44,7 +44,7 @@ CONNECTION_FAILED = "The database connection failed. Please try again later."
 
 def refused_at(host):
     """The connection failure with the server's reason below it: nothing listens on host."""
-    return f"{CONNECTION_FAILED}\n2002: Can't connect to server on '{host}' (111)"
+    return f"{CONNECTION_FAILED}\n2002: Can't connect to server on '{host}' (115)"
 
 
 DUPLICATE = "There is already a user with that username, please choose another."
