@@ -112,8 +112,11 @@ void setup::accept()
     // Without a host the client library would go to the local server's socket, as whoever runs
     // the program: a server nobody chose.
     if (ConnectionSettings::dbHost.isEmpty()) {
-        showError(ui->label, tr("No database server is set. Please set the connection under "
-                                "\"Database Configuration\"."));
+        showError(
+            ui->label,
+            tr("No database server is set. Please set the connection under \"Database "
+               "Configuration\"; Quorvo.conf with its hname, MySQLu and MySQLp lines must be in "
+               "this folder."));
         return;
     }
     startRun(username, password);
@@ -141,6 +144,8 @@ void setup::startRun(const QString &username, const QString &password)
     busy.emplace();
     ui->buttonBox->setEnabled(false);
     ui->pushButton_db->setEnabled(false);
+    // The outcome of an earlier run must not pass for this one's while it is in progress.
+    ui->label->setText(tr("Setting up the database. Please wait..."));
     QMetaObject::invokeMethod(run.get(),
                               [this, username, password] { run->run(username, password); });
 }

@@ -33,6 +33,7 @@ const QList<Message> &messages()
         {Window::Setup, QStringLiteral("The configuration file could not be read."), true},
         {Window::Setup, QStringLiteral("Your database configuration was successfully saved."),
          false},
+        {Window::Setup, QStringLiteral("Setting up the database. Please wait..."), false},
         {Window::Setup, QStringLiteral("Blank username or password not allowed"), true},
         {Window::Setup, QStringLiteral("The username may be at most 25 characters."), true},
         {Window::Setup,
@@ -41,7 +42,8 @@ const QList<Message> &messages()
          true},
         {Window::Setup,
          QStringLiteral("No database server is set. Please set the connection under \"Database "
-                        "Configuration\"."),
+                        "Configuration\"; Quorvo.conf with its hname, MySQLu and MySQLp lines must "
+                        "be in this folder."),
          true},
         {Window::Setup, QStringLiteral("The database connection failed. Please try again later."),
          true},

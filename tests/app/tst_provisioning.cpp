@@ -37,7 +37,8 @@ const QString NotLatin1 = red(QStringLiteral(
     "The password may hold only Latin-1 characters: letters, digits and signs of Western "
     "European languages, such as é, ß or ñ."));
 const QString NoHost = red(QStringLiteral(
-    "No database server is set. Please set the connection under \"Database Configuration\"."));
+    "No database server is set. Please set the connection under \"Database Configuration\"; "
+    "Quorvo.conf with its hname, MySQLu and MySQLp lines must be in this folder."));
 const QString TooLong = red(QStringLiteral("The username may be at most 25 characters."));
 // Failures the server caused: the message, then the server's number on the next line (as
 // waitForRun() leaves it, without the server's text).
@@ -429,6 +430,9 @@ void TestProvisioning::shouldShowBusyCursorWhileRunning()
     setup dialog;
     for (const QString &expected : {Success, because(Taken, 1062)}) {
         click(dialog, QStringLiteral("admin"), QStringLiteral("secret"));
+        // The outcome of the run before is gone while this one is in progress.
+        QCOMPARE(dialog.findChild<QLabel *>(QStringLiteral("label"))->text(),
+                 QStringLiteral("Setting up the database. Please wait..."));
         QVERIFY(QApplication::overrideCursor());
         QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
         QCOMPARE(waitForRun(dialog), expected);
