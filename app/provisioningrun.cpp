@@ -23,11 +23,11 @@ ProvisioningRun::ProvisioningRun(QString connection, QString database)
     : connectionName(std::move(connection)), databaseName(std::move(database))
 {}
 
+// Whoever moved this object to another thread gives up the connection there before that
+// thread ends; then this has nothing left to do.
 ProvisioningRun::~ProvisioningRun()
 {
     discardConnection();
-    // This thread ends with this object: no later construction would remove the registration.
-    QSqlDatabase::removeDatabase(connectionName);
 }
 
 void ProvisioningRun::run(const QString &username, const QString &password)
@@ -60,4 +60,7 @@ void ProvisioningRun::run(const QString &username, const QString &password)
 void ProvisioningRun::discardConnection()
 {
     inventoryDb.reset();
+    // The connection closes here, in the thread that opened it, rather than at the next
+    // construction, which may never come.
+    QSqlDatabase::removeDatabase(connectionName);
 }

@@ -38,7 +38,8 @@ public:
     // Creates the schema, checks that the database is as the Quorvo application needs it and
     // stores the account, then reports how that went with finished().
     void run(const QString &username, const QString &password);
-    // The next run connects anew, with the connection settings as they are then.
+    // Closes the connection; the next run connects anew, with the connection settings as they
+    // are then.
     void discardConnection();
 
 signals:

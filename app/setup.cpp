@@ -45,7 +45,8 @@ setup::~setup()
     // The connection is given up in its own thread, after a run in progress; every wait of a run
     // has an end, so this does not hang.
     QMetaObject::invokeMethod(
-        run.get(), [this] { run->discardConnection(); }, Qt::BlockingQueuedConnection);
+        run.get(), [worker = run.get()] { worker->discardConnection(); },
+        Qt::BlockingQueuedConnection);
     runThread.quit();
     runThread.wait();
 }
@@ -80,7 +81,7 @@ void setup::config()
     if (dialog.exec() != QDialog::Accepted)
         return;
     readSettings(ui->label);
-    QMetaObject::invokeMethod(run.get(), [this] { run->discardConnection(); });
+    QMetaObject::invokeMethod(run.get(), [worker = run.get()] { worker->discardConnection(); });
     // Replaces whatever the reading showed: the file has just been written.
     ui->label->setText(tr("Your database configuration was successfully saved."));
 }
@@ -144,10 +145,12 @@ void setup::startRun(const QString &username, const QString &password)
     busy.emplace();
     ui->buttonBox->setEnabled(false);
     ui->pushButton_db->setEnabled(false);
+    // The outcome shown will be that of the name and password sent.
+    ui->widget->setEnabled(false);
     // The outcome of an earlier run must not pass for this one's while it is in progress.
     ui->label->setText(tr("Setting up the database. Please wait..."));
-    QMetaObject::invokeMethod(run.get(),
-                              [this, username, password] { run->run(username, password); });
+    QMetaObject::invokeMethod(
+        run.get(), [worker = run.get(), username, password] { worker->run(username, password); });
 }
 
 void setup::finishRun(const RunResult &result)
@@ -155,6 +158,7 @@ void setup::finishRun(const RunResult &result)
     busy.reset();
     ui->buttonBox->setEnabled(true);
     ui->pushButton_db->setEnabled(true);
+    ui->widget->setEnabled(true);
 
     if (result.difference) {
         showError(ui->label, schemaDifferenceMessage(*result.difference).toHtmlEscaped());

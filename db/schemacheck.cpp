@@ -84,8 +84,8 @@ const ExpectedTrigger ExpectedTriggers[] = {
 // The server shows only what the account has some right on; with the rights the run needs,
 // that is every table and trigger of the database.
 const QString ColumnsQuery = QStringLiteral(
-    "select table_name, column_name, data_type, column_type, character_maximum_length from "
-    "information_schema.columns where table_schema = database()");
+    "select table_name, column_name, data_type, column_type, character_maximum_length, "
+    "character_set_name from information_schema.columns where table_schema = database()");
 const QString TriggersQuery =
     QStringLiteral("select trigger_name, event_object_table, action_timing, event_manipulation "
                    "from information_schema.triggers where trigger_schema = database()");
@@ -98,7 +98,8 @@ struct FoundColumn
 {
     QString dataType; // lower case, without length: "varchar"
     QString columnType;
-    qlonglong length; // characters for text, bytes for binary strings; 0 for other types
+    qlonglong length;     // characters for text, bytes for binary strings; 0 for other types
+    QString characterSet; // of text columns; empty for others
 };
 
 bool fits(Need need, const FoundColumn &found)
@@ -115,10 +116,14 @@ bool fits(Need need, const FoundColumn &found)
     case Need::AccountName:
         return (type == u"varchar" || type == u"char") && found.length >= AccountNameLength;
     case Need::PasswordBytes:
-        // binary(n) pads a shorter value with zero bytes, which a login would then compare.
+        // binary(n) pads a shorter value with zero bytes, which a login would then compare. The
+        // varchar(30) of earlier setups keeps every byte in a one-byte character set, where a
+        // multi-byte one refuses or changes digests that are no valid text in it.
         return (type == u"varbinary" && found.length >= DigestLength) ||
                (type == u"binary" && found.length == DigestLength) || type == u"tinyblob" ||
-               type == u"blob" || type == u"mediumblob" || type == u"longblob";
+               type == u"blob" || type == u"mediumblob" || type == u"longblob" ||
+               (type == u"varchar" && found.length >= DigestLength &&
+                (found.characterSet == u"latin1" || found.characterSet == u"binary"));
     }
     return false;
 }
@@ -136,10 +141,10 @@ std::optional<SchemaDifference> InventoryDb::checkSchema()
     if (!query.exec(ColumnsQuery))
         throw classifyError(query.lastError());
     while (query.next())
-        tables[query.value(0).toString()].insert(query.value(1).toString().toLower(),
-                                                 {query.value(2).toString().toLower(),
-                                                  query.value(3).toString(),
-                                                  query.value(4).toLongLong()});
+        tables[query.value(0).toString()].insert(
+            query.value(1).toString().toLower(),
+            {query.value(2).toString().toLower(), query.value(3).toString(),
+             query.value(4).toLongLong(), query.value(5).toString().toLower()});
 
     const auto compareColumns =
         [&tables](const auto &expectedColumns) -> std::optional<SchemaDifference> {
@@ -152,10 +157,17 @@ std::optional<SchemaDifference> InventoryDb::checkSchema()
             const auto found = foundTable->constFind(column.toLower());
             if (found == foundTable->cend())
                 return SchemaDifference{Kind::MissingColumn, table, column, {}, {}, {}};
-            if (!fits(expected.need, *found))
-                return SchemaDifference{
-                    Kind::WrongColumnType, table, column, {}, QString::fromLatin1(expected.type),
-                    found->columnType};
+            if (!fits(expected.need, *found)) {
+                QString foundType = found->columnType;
+                if (expected.need == Need::PasswordBytes && !found->characterSet.isEmpty())
+                    foundType += QStringLiteral(" character set ") + found->characterSet;
+                return SchemaDifference{Kind::WrongColumnType,
+                                        table,
+                                        column,
+                                        {},
+                                        QString::fromLatin1(expected.type),
+                                        foundType};
+            }
         }
         return std::nullopt;
     };

@@ -9,6 +9,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#ifdef Q_OS_LINUX
+#include <sys/xattr.h>
+#endif
+
 namespace {
 
 // Hands the open descriptor to `file`, which closes it from then on.
@@ -19,6 +23,29 @@ bool adopt(int fd, QIODevice::OpenMode mode, QFile &file)
     ::close(fd);
     return false;
 }
+
+#ifdef Q_OS_LINUX
+// The new file inherits the folder's default access list, which may name people the old file
+// never let in: it gets the old file's own list instead, or none where the old file had none.
+bool copyAccessList(const QByteArray &from, int fd)
+{
+    static const char name[] = "system.posix_acl_access";
+    const ssize_t size = ::getxattr(from.constData(), name, nullptr, 0);
+    if (size < 0) {
+        if (errno != ENODATA && errno != ENOTSUP)
+            return false;
+        return ::fremovexattr(fd, name) == 0 || errno == ENODATA || errno == ENOTSUP;
+    }
+    QByteArray list(size, Qt::Uninitialized);
+    const ssize_t read = ::getxattr(from.constData(), name, list.data(), list.size());
+    return read >= 0 && ::fsetxattr(fd, name, list.constData(), read, 0) == 0;
+}
+#else
+bool copyAccessList(const QByteArray &, int)
+{
+    return true;
+}
+#endif
 
 } // namespace
 
@@ -83,6 +110,9 @@ bool copyAccess(const QString &from, const QString &, QFile &file)
         if (::fstat(fd, &current) != 0)
             return false;
     }
+    // Before the mode, which then sets the list's mask as well.
+    if (!copyAccessList(QFile::encodeName(from), fd))
+        return false;
     mode_t mode = old.st_mode & 07777;
     if (current.st_uid != old.st_uid)
         mode &= ~mode_t(S_ISUID);

@@ -66,8 +66,8 @@ const QList<Message> &messages()
                         "example.org' (using password: YES)"),
          true},
         {Window::Setup,
-         QStringLiteral("The column users.password has the type varchar(30); it must be "
-                        "varbinary(30)."),
+         QStringLiteral("The column users.password has the type varchar(30) character set "
+                        "utf8mb4; it must be varbinary(30)."),
          true},
         {Window::Setup,
          QStringLiteral("The trigger checkout_keys is on the table people, not on p_k."), true},
@@ -140,6 +140,8 @@ private slots:
 
     void shouldShowEveryTextWhole_data();
     void shouldShowEveryTextWhole();
+    void shouldKeepTheOrderFromTopToBottom_data();
+    void shouldKeepTheOrderFromTopToBottom();
 
 private:
     QTemporaryDir dir;
@@ -220,6 +222,41 @@ void TestDialogLayout::shouldShowEveryTextWhole()
                 QVERIFY2(
                     !inWindow(a).intersects(inWindow(b)),
                     qPrintable(a->objectName() + QStringLiteral(" overlaps ") + b->objectName()));
+}
+
+void TestDialogLayout::shouldKeepTheOrderFromTopToBottom_data()
+{
+    QTest::addColumn<Window>("window");
+    QTest::addColumn<QStringList>("names");
+    QTest::newRow("setup") << Window::Setup
+                           << QStringList{"label", "widget", "pushButton_db", "buttonBox"};
+    QTest::newRow("DataConfig") << Window::DataConfig
+                                << QStringList{"layoutWidget", "DataConfigErrorLabel",
+                                               "DataConfig_buttonBox"};
+}
+
+void TestDialogLayout::shouldKeepTheOrderFromTopToBottom()
+{
+    QFETCH(Window, window);
+    QFETCH(QStringList, names);
+    std::unique_ptr<QDialog> dialog;
+    if (window == Window::Setup)
+        dialog = std::make_unique<setup>();
+    else
+        dialog = std::make_unique<DataConfig>();
+    dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+
+    int bottom = 0;
+    for (const QString &name : std::as_const(names)) {
+        const auto *widget = dialog->findChild<QWidget *>(name);
+        QVERIFY2(widget && widget->y() >= bottom, qPrintable(name));
+        bottom = widget->geometry().bottom();
+    }
+    // The settings button stands at the right, under the fields.
+    if (window == Window::Setup)
+        QCOMPARE(dialog->findChild<QWidget *>(QStringLiteral("pushButton_db"))->geometry().right(),
+                 dialog->findChild<QWidget *>(QStringLiteral("widget"))->geometry().right());
 }
 
 QTEST_MAIN(TestDialogLayout)

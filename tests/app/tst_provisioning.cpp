@@ -480,6 +480,8 @@ void TestProvisioning::shouldConnectWithSavedSettings()
     dialog.findChild<QPushButton *>(QStringLiteral("pushButton_db"))->click();
     QCOMPARE(dialog.findChild<QLabel *>(QStringLiteral("label"))->text(),
              QStringLiteral("Your database configuration was successfully saved."));
+    // The session of the old settings is closed at once, not left open until the next run.
+    QTRY_VERIFY(programSession().startsWith(QStringLiteral("0 rows")));
 
     QCOMPARE(press(dialog, QStringLiteral("clerk"), QStringLiteral("secret")),
              because(Failed, 1045));

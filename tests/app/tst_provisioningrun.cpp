@@ -3,6 +3,7 @@
 #include "db/dberror.h"
 #include "db/inventorydb.h"
 
+#include "digestvectors.h"
 #include "messagelog.h"
 #include "testdatabase.h"
 
@@ -88,11 +89,18 @@ void TestProvisioningRun::shouldReportFirstDifference_data()
                        "create trigger checkout_keys AFTER INSERT ON legacy FOR EACH ROW "
                        "set @a = 1"}
         << QStringList{} << "The trigger checkout_keys is on the table legacy, not on p_k.";
-    QTest::newRow("users with the old text password column")
+    // The text column of earlier setups keeps the digest's bytes in a one-byte character set
+    // only; this database's own is utf8mb4.
+    QTest::newRow("users of earlier setups, in latin1")
+        << QStringList{"create table users (username varchar(25) primary key, password "
+                       "varchar(30)) character set latin1"}
+        << QStringList{} << QString();
+    QTest::newRow("users with a text password column in utf8mb4")
         << QStringList{"create table users (username varchar(25) primary key, password "
                        "varchar(30))"}
         << QStringList{}
-        << "The column users.password has the type varchar(30); it must be varbinary(30).";
+        << "The column users.password has the type varchar(30) character set utf8mb4; it must "
+           "be varbinary(30).";
     QTest::newRow("checkout date kept as text")
         << QStringList{"create table p_k (TransactionID int primary key, Tnumber char(9), "
                        "TagNum int, NumOut int, DateOut varchar(10), DateDue date)"}
@@ -124,8 +132,15 @@ void TestProvisioningRun::shouldReportFirstDifference()
         QVERIFY2(scratch->exec(statement, &failure), qPrintable(failure));
     RunResult run = provision();
     QCOMPARE(run.error, 0);
-    // Nothing is added to a database the Quorvo application cannot use.
+    // Nothing is added to a database the Quorvo application cannot use; elsewhere the digest's
+    // bytes are stored unchanged.
     QCOMPARE(accounts(), run.difference ? 0 : 1);
+    if (!run.difference)
+        QCOMPARE(scratch->value(QStringLiteral("select hex(password) from users")),
+                 QString::fromLatin1(
+                     testsupport::digestVector(QStringLiteral("even length, lower-case user name"))
+                         .digest.toHex()
+                         .toUpper()));
     if (!after.isEmpty()) {
         QCOMPARE(run.difference.has_value(), false);
         for (const QString &statement : after)

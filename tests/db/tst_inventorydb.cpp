@@ -77,12 +77,13 @@ void TestInventoryDb::shouldOpenTheNamedDatabase()
         QCOMPARE(handle.driverName(), QStringLiteral("QMYSQL"));
         QCOMPARE(handle.port(), 3306);
         // Another session's lock holds a statement for seconds, not for the server's default day.
-        QCOMPARE(testdatabase::rowsOn(connectionName,
-                                      QStringLiteral("select @@lock_wait_timeout, "
-                                                     "@@innodb_lock_wait_timeout")),
+        QCOMPARE(testdatabase::rowsOn(connectionName, QStringLiteral("select @@lock_wait_timeout, "
+                                                                     "@@innodb_lock_wait_timeout")),
                  QStringList{QStringLiteral("10 | 10")});
     }
     QCOMPARE(log.debug(), QStringList{Destruct});
+    // The driver warns of every connect option (timeouts included) that it does not take.
+    QCOMPARE(log.warnings(), QStringList());
 }
 
 void TestInventoryDb::shouldThrowConnectionFailed_data()

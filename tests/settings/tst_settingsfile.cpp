@@ -6,6 +6,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#ifdef Q_OS_LINUX
+#include <sys/xattr.h>
+
+#include <cerrno>
+#endif
+
 using namespace testsupport;
 
 Q_DECLARE_METATYPE(RewriteFailure)
@@ -38,6 +44,7 @@ private slots:
     void shouldKeepPermissions_data();
     void shouldKeepPermissions();
     void shouldKeepOwnerAndGroup();
+    void shouldGrantNoneThatTheFoldersAccessListNames();
     void shouldLeaveFilesWhenOpeningFails_data();
     void shouldLeaveFilesWhenOpeningFails();
     void shouldKeepOldFileWhenWritingFails();
@@ -283,6 +290,42 @@ void TestSettingsFile::shouldKeepPermissions()
     QCOMPARE(rewriteSettingsFile(conf(), AllNew), RewriteFailure::None);
     QCOMPARE(modeOf(conf()), mode);
     QCOMPARE(readFile(conf()), QByteArray("hname:nh\nMySQLu:nu\nMySQLp:np\n"));
+#endif
+}
+
+// A folder's default access list would hand the new file to whoever it names.
+void TestSettingsFile::shouldGrantNoneThatTheFoldersAccessListNames()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("Access lists as extended attributes are a Linux notion");
+#else
+    // Owner rw, the user "nobody" r, group r, mask r, others nothing: the layout the kernel
+    // keeps (version 2; tag, permissions, id per entry, in tag order).
+    QByteArray acl;
+    const auto put = [&acl](quint16 tag, quint16 perm, quint32 id) {
+        acl.append(reinterpret_cast<const char *>(&tag), 2)
+            .append(reinterpret_cast<const char *>(&perm), 2)
+            .append(reinterpret_cast<const char *>(&id), 4);
+    };
+    const quint32 version = 2;
+    acl.append(reinterpret_cast<const char *>(&version), 4);
+    put(0x01, 6, ~0u);
+    put(0x02, 4, 65534);
+    put(0x04, 4, ~0u);
+    put(0x10, 4, ~0u);
+    put(0x20, 0, ~0u);
+    writeFile(conf(), "hname:h\nMySQLu:u\nMySQLp:secret\n");
+    QCOMPARE(::chmod(QFile::encodeName(conf()).constData(), 0640), 0);
+    if (::setxattr(QFile::encodeName(dir->path()).constData(), "system.posix_acl_default",
+                   acl.constData(), acl.size(), 0) != 0)
+        QSKIP("This file system keeps no access lists");
+
+    QCOMPARE(rewriteSettingsFile(conf(), AllNew), RewriteFailure::None);
+    QCOMPARE(
+        ::getxattr(QFile::encodeName(conf()).constData(), "system.posix_acl_access", nullptr, 0),
+        ssize_t(-1));
+    QCOMPARE(errno, ENODATA);
+    QCOMPARE(modeOf(conf()), 0640u);
 #endif
 }
 
