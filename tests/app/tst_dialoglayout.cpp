@@ -121,6 +121,13 @@ QString cutOff(const QWidget *widget)
     return {};
 }
 
+std::unique_ptr<QDialog> make(Window window)
+{
+    if (window == Window::Setup)
+        return std::make_unique<setup>();
+    return std::make_unique<DataConfig>();
+}
+
 QRect inWindow(const QWidget *widget)
 {
     return QRect(widget->mapTo(widget->window(), QPoint(0, 0)), widget->size());
@@ -186,11 +193,7 @@ void TestDialogLayout::shouldShowEveryTextWhole()
     font.setPointSizeF(font.pointSizeF() * scale);
     QApplication::setFont(font);
 
-    std::unique_ptr<QDialog> dialog;
-    if (window == Window::Setup)
-        dialog = std::make_unique<setup>();
-    else
-        dialog = std::make_unique<DataConfig>();
+    const std::unique_ptr<QDialog> dialog = make(window);
     auto *label = dialog->findChild<QLabel *>(
         window == Window::Setup ? QStringLiteral("label") : QStringLiteral("DataConfigErrorLabel"));
     QVERIFY(label);
@@ -239,11 +242,7 @@ void TestDialogLayout::shouldKeepTheOrderFromTopToBottom()
 {
     QFETCH(Window, window);
     QFETCH(QStringList, names);
-    std::unique_ptr<QDialog> dialog;
-    if (window == Window::Setup)
-        dialog = std::make_unique<setup>();
-    else
-        dialog = std::make_unique<DataConfig>();
+    const std::unique_ptr<QDialog> dialog = make(window);
     dialog->show();
     QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
 
