@@ -15,95 +15,52 @@ namespace {
 
 enum class Window { Setup, DataConfig };
 
-struct Message
-{
-    Window window;
-    QString text;
-    bool failure;
-};
-
 // Every text the two windows can show in their message labels.
-const QList<Message> &messages()
-{
-    static const QList<Message> all = {
-        {Window::Setup,
-         QStringLiteral("This will atempt to create the database for Quorvo and add\n an initial "
-                        "user. Please give this users information below."),
-         false},
-        {Window::Setup, QStringLiteral("The configuration file could not be read."), true},
-        {Window::Setup, QStringLiteral("Your database configuration was successfully saved."),
-         false},
-        {Window::Setup, QStringLiteral("Setting up the database. Please wait..."), false},
-        {Window::Setup, QStringLiteral("Blank username or password not allowed"), true},
-        {Window::Setup, QStringLiteral("The username may be at most 25 characters."), true},
-        {Window::Setup,
-         QStringLiteral("The password may hold only Latin-1 characters: letters, digits and "
-                        "signs of Western European languages, such as é, ß or ñ."),
-         true},
-        {Window::Setup,
-         QStringLiteral("No database server is set. Please set the connection under \"Database "
-                        "Configuration\"; Quorvo.conf with its hname, MySQLu and MySQLp lines must "
-                        "be in this folder."),
-         true},
-        {Window::Setup, QStringLiteral("The database connection failed. Please try again later."),
-         true},
-        {Window::Setup, QStringLiteral("The database connection was lost. Please try again later."),
-         true},
-        {Window::Setup,
-         QStringLiteral("There is already a user with that username, please choose another."),
-         true},
-        {Window::Setup, QStringLiteral("There was an unknown error."), true},
-        // The server's reason on the next line, the longest it gives, and one with names in it
-        // that cannot be broken.
-        {Window::Setup,
-         QStringLiteral("There was an unknown error.<br>1419: You do not have the SUPER "
-                        "privilege and binary logging is enabled (you *might* want to use the "
-                        "less safe log_bin_trust_function_creators variable)"),
-         true},
-        {Window::Setup,
-         QStringLiteral("The database connection failed. Please try again later.<br>1045: "
-                        "Access denied for user 'quorvo_inventory_admin'@'workstation-17."
-                        "example.org' (using password: YES)"),
-         true},
-        {Window::Setup,
-         QStringLiteral("The column users.password has the type varchar(30) character set "
-                        "utf8mb4; it must be varbinary(30)."),
-         true},
-        {Window::Setup,
-         QStringLiteral("The trigger checkout_keys is on the table people, not on p_k."), true},
-        {Window::Setup,
-         QStringLiteral("The trigger change_keys runs AFTER DELETE; it must run AFTER UPDATE."),
-         true},
-        {Window::Setup, QStringLiteral("That user could not be added."), true},
-        {Window::Setup,
-         QStringLiteral("The system has been set up and the user has been added.\nPlease close "
-                        "this and log into Quorvo."),
-         false},
-        {Window::DataConfig, QStringLiteral("You must enter a hostname."), true},
-        {Window::DataConfig, QStringLiteral("You must enter a username."), true},
-        {Window::DataConfig, QStringLiteral("The values may not contain ':' or line breaks."),
-         true},
-        {Window::DataConfig,
-         QStringLiteral("The file could not be opened. Please try again later."), true},
-        {Window::DataConfig,
-         QStringLiteral("The file could not be written. Please try again later."), true},
-        {Window::DataConfig, QStringLiteral("Error, could not remove old config file."), true},
-        {Window::DataConfig, QStringLiteral("Error, could not rename new config file."), true},
-        {Window::DataConfig,
-         QStringLiteral("The file lacks a hname, MySQLu or MySQLp line. Nothing was saved."), true},
-        {Window::DataConfig,
-         QStringLiteral("A new value holds a character that the file's encoding cannot store. "
-                        "Nothing was saved."),
-         true},
-        {Window::DataConfig,
-         QStringLiteral("Quorvo.conf links to a file in a folder that cannot be written. "
-                        "Nothing was saved."),
-         true},
-        {Window::DataConfig,
-         QStringLiteral("The file's permissions could not be kept. Nothing was saved."), true},
-    };
-    return all;
-}
+const char *const SetupTexts[] = {
+    "This will atempt to create the database for Quorvo and add\n an initial user. Please give "
+    "this users information below.",
+    "Your database configuration was successfully saved.",
+    "Setting up the database. Please wait...",
+    "The system has been set up and the user has been added.\nPlease close this and log into "
+    "Quorvo.",
+};
+const char *const SetupFailures[] = {
+    "The configuration file could not be read.",
+    "Blank username or password not allowed",
+    "The username may be at most 25 characters.",
+    "The password may hold only Latin-1 characters: letters, digits and signs of Western "
+    "European languages, such as é, ß or ñ.",
+    "No database server is set. Please set the connection under \"Database Configuration\"; "
+    "Quorvo.conf with its hname, MySQLu and MySQLp lines must be in this folder.",
+    "The database connection failed. Please try again later.",
+    "The database connection was lost. Please try again later.",
+    "There is already a user with that username, please choose another.",
+    "There was an unknown error.",
+    "That user could not be added.",
+    // The server's reason on the next line, the longest it gives, and one with names in it that
+    // cannot be broken.
+    "There was an unknown error.<br>1419: You do not have the SUPER privilege and binary logging "
+    "is enabled (you *might* want to use the less safe log_bin_trust_function_creators variable)",
+    "The database connection failed. Please try again later.<br>1045: Access denied for user "
+    "'quorvo_inventory_admin'@'workstation-17.example.org' (using password: YES)",
+    "The column users.password has the type varchar(30) character set utf8mb4; it must be "
+    "varbinary(30).",
+    "The trigger checkout_keys is on the table people, not on p_k.",
+    "The trigger change_keys runs AFTER DELETE; it must run AFTER UPDATE.",
+};
+const char *const DataConfigFailures[] = {
+    "You must enter a hostname.",
+    "You must enter a username.",
+    "The values may not contain ':' or line breaks.",
+    "The file could not be opened. Please try again later.",
+    "The file could not be written. Please try again later.",
+    "Error, could not remove old config file.",
+    "Error, could not rename new config file.",
+    "The file lacks a hname, MySQLu or MySQLp line. Nothing was saved.",
+    "A new value holds a character that the file's encoding cannot store. Nothing was saved.",
+    "Quorvo.conf links to a file in a folder that cannot be written. Nothing was saved.",
+    "The file's permissions could not be kept. Nothing was saved.",
+};
 
 // A widget is cut off where it has less room than it asks for at least.
 QString cutOff(const QWidget *widget)
@@ -176,10 +133,15 @@ void TestDialogLayout::shouldShowEveryTextWhole_data()
     QTest::addColumn<bool>("failure");
     QTest::addColumn<qreal>("scale");
 
-    for (const qreal scale : {1.0, 1.25})
-        for (const Message &message : messages())
-            QTest::addRow("%s at %.2f", qPrintable(message.text.left(40)), scale)
-                << message.window << message.text << message.failure << scale;
+    const auto add = [](Window window, const auto &texts, bool failure) {
+        for (const qreal scale : {1.0, 1.25})
+            for (const char *text : texts)
+                QTest::addRow("%.40s at %.2f", text, scale)
+                    << window << QString::fromUtf8(text) << failure << scale;
+    };
+    add(Window::Setup, SetupTexts, false);
+    add(Window::Setup, SetupFailures, true);
+    add(Window::DataConfig, DataConfigFailures, true);
 }
 
 void TestDialogLayout::shouldShowEveryTextWhole()

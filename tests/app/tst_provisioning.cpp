@@ -218,8 +218,6 @@ void TestProvisioning::shouldRefuseBeforeConnecting_data()
         << good << "admin" << QStringLiteral("пароль") << NotLatin1;
     QTest::newRow("no settings file") << QByteArray() << "admin"
                                       << "secret" << NoHost;
-    QTest::newRow("empty settings file") << QByteArray("") << "admin"
-                                         << "secret" << NoHost;
     QTest::newRow("no host in the settings")
         << QByteArray("hname:\nMySQLu:root\nMySQLp:\n") << "admin"
         << "secret" << NoHost;

@@ -4,13 +4,11 @@
 #include "db/inventorydb.h"
 
 #include "digestvectors.h"
-#include "messagelog.h"
 #include "testdatabase.h"
 
 #include <QScopeGuard>
 #include <QtTest>
 
-#include <optional>
 
 using testdatabase::DatabaseCase;
 using testdatabase::LimitedAccount;
@@ -34,7 +32,6 @@ private slots:
 
     void shouldReportFirstDifference_data();
     void shouldReportFirstDifference();
-    void shouldThrowWhenTheCheckCannotRead();
     void shouldProvisionOrGiveServersReason_data();
     void shouldProvisionOrGiveServersReason();
 
@@ -148,23 +145,6 @@ void TestProvisioningRun::shouldReportFirstDifference()
         run.difference = InventoryDb(connectionName, scratch->databaseName()).checkSchema();
     }
     QCOMPARE(run.difference ? schemaDifferenceMessage(*run.difference) : QString(), message);
-}
-
-// A failing read is thrown like any failing statement, with the server's reason kept.
-void TestProvisioningRun::shouldThrowWhenTheCheckCannotRead()
-{
-    InventoryDb db(connectionName, scratch->databaseName());
-    QVERIFY(admin->killSession(testdatabase::sessionOf(connectionName)));
-    testsupport::MessageLog log;
-    int code = 0;
-    try {
-        db.checkSchema();
-    } catch (int thrown) {
-        code = thrown;
-    }
-    QCOMPARE(code, int{DbError::ConnectionLost});
-    QCOMPARE(log.debug().size(), 1);
-    QCOMPARE(lastDbFailure().nativeErrorCode(), QStringLiteral("2013"));
 }
 
 // With an account of the case's own that holds only some rights, on a server with binary

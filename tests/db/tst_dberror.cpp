@@ -21,8 +21,6 @@ private slots:
     void shouldClassifyByNumberAlone_data();
     void shouldClassifyByNumberAlone();
     void shouldReachAnIntHandlerUnchanged();
-    void shouldWordReason_data();
-    void shouldWordReason();
     void shouldKeepLastFailurePerThread();
 };
 
@@ -89,35 +87,6 @@ void TestDbError::shouldReachAnIntHandlerUnchanged()
     } catch (...) {
     }
     QFAIL("The code did not reach the handler for int");
-}
-
-void TestDbError::shouldWordReason_data()
-{
-    QTest::addColumn<QString>("number");
-    QTest::addColumn<QString>("driverText");
-    QTest::addColumn<QString>("databaseText");
-    QTest::addColumn<QString>("reason");
-
-    QTest::newRow("the server's text") << "1142"
-                                       << "QMYSQL: Unable to execute query"
-                                       << "TRIGGER command denied to user 'a'@'localhost'"
-                                       << "1142: TRIGGER command denied to user 'a'@'localhost'";
-    QTest::newRow("the client's text where the server gave none")
-        << "2006"
-        << "QMYSQL: Unable to execute query" << QString()
-        << "2006: QMYSQL: Unable to execute query";
-    QTest::newRow("text without a number")
-        << QString() << "QMYSQL: Unable to fetch row" << QString() << "QMYSQL: Unable to fetch row";
-    QTest::newRow("nothing to say") << QString() << QString() << QString() << QString();
-}
-
-void TestDbError::shouldWordReason()
-{
-    QFETCH(QString, number);
-    QFETCH(QString, driverText);
-    QFETCH(QString, databaseText);
-    QTEST(dbFailureReason(QSqlError(driverText, databaseText, QSqlError::StatementError, number)),
-          "reason");
 }
 
 // A run on a worker thread must not read, or overwrite, the failure of another thread.
