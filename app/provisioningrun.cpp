@@ -8,17 +8,6 @@
 
 #include <utility>
 
-namespace {
-
-// The accounts table is made together with the account, so a check before that may miss it.
-bool onlyAccountsTableMissing(const SchemaDifference &difference)
-{
-    return difference.kind == SchemaDifference::Kind::MissingTable &&
-           difference.table == QLatin1String("users");
-}
-
-} // namespace
-
 ProvisioningRun::ProvisioningRun(QString connection, QString database)
     : connectionName(std::move(connection)), databaseName(std::move(database))
 {}
@@ -44,8 +33,6 @@ void ProvisioningRun::run(const QString &username, const QString &password)
         // Tables of an older layout are kept as they are: an account is added only to a
         // database that the Quorvo application can work with.
         result.difference = inventoryDb->checkSchema();
-        if (result.difference && onlyAccountsTableMissing(*result.difference))
-            result.difference.reset();
         if (!result.difference)
             result.added = inventoryDb->addUser(username, hashPassword(username, password));
     } catch (int code) {

@@ -44,9 +44,10 @@ public:
 
     // Compares the database with what the Quorvo application needs: the eight inventory tables
     // with their columns (and the types the triggers rely on), the four triggers on p_k, then
-    // the accounts table (and the types the digest relies on), in this order. Returns the first
-    // difference, or nothing when there is none. Reads only; a failing query is thrown like any
-    // other statement.
+    // the accounts table where there is one (and the types the digest relies on), in this order.
+    // Returns the first difference, or nothing when there is none. Reads only; a failing query
+    // is thrown like any other statement. Made for the run before addUser, which creates a
+    // missing accounts table.
     std::optional<SchemaDifference> checkSchema();
 
 private:
