@@ -28,9 +28,10 @@ QString breakLongWords(const QString &markup, const QFontMetrics &metrics, int w
             const qsizetype end = markup.indexOf(u'>', i);
             length = (end < 0 ? markup.size() : end + 1) - i;
             run = 0;
-        } else if (c == u'&' && markup.indexOf(u';', i) > i && markup.indexOf(u';', i) - i <= 8) {
-            // An entity (&lt;, &#39;) shows as one character, whose width is guessed generously.
-            length = markup.indexOf(u';', i) + 1 - i;
+        } else if (const qsizetype end = c == u'&' ? markup.indexOf(u';', i) : -1;
+                   end > i && end - i <= 8) {
+            // An entity (&lt;, &quot;) shows as one character, whose width is guessed generously.
+            length = end + 1 - i;
             width = metrics.horizontalAdvance(u'W');
         } else if (breaksLine(c)) {
             run = 0;
