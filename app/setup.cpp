@@ -12,6 +12,8 @@
 #include "settings/settingsfile.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
+#include <QStyleHints>
 
 #include <algorithm>
 
@@ -88,7 +90,9 @@ void setup::config()
 
 void setup::accept()
 {
-    if (isRunning())
+    // A double click on OK is one press: a run on a kept connection can end before the second
+    // click, which would otherwise send the same account again and report it as taken.
+    if (isRunning() || isPartOfLastPress())
         return;
     const QString password = ui->lineEdit_password->text();
     const QString username = ui->lineEdit_username->text();
@@ -123,6 +127,12 @@ void setup::accept()
     startRun(username, password);
 }
 
+bool setup::isPartOfLastPress() const
+{
+    return lastRunPress.isValid() &&
+           lastRunPress.elapsed() < QGuiApplication::styleHints()->mouseDoubleClickInterval();
+}
+
 void setup::reject()
 {
     if (!isRunning())
@@ -142,6 +152,7 @@ void setup::closeEvent(QCloseEvent *event)
 // No key press or click made during the run can start another run or close the window.
 void setup::startRun(const QString &username, const QString &password)
 {
+    lastRunPress.start();
     busy.emplace();
     ui->buttonBox->setEnabled(false);
     ui->pushButton_db->setEnabled(false);

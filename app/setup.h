@@ -3,6 +3,7 @@
 #include "app/busycursor.h"
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QThread>
 
 #include <memory>
@@ -48,6 +49,8 @@ private:
     // What the window says for a DbError code that ended a run.
     static QString failureMessage(int code);
     bool isRunning() const { return busy.has_value(); }
+    // A press within the double-click interval of the one that started the last run.
+    bool isPartOfLastPress() const;
 
     std::unique_ptr<SetupForm> ui;
     // The run and its connection live in runThread; run is destroyed only after that thread has
@@ -55,5 +58,6 @@ private:
     QThread runThread;
     std::unique_ptr<ProvisioningRun> run;
     std::optional<BusyCursor> busy; // set while a run is in progress
+    QElapsedTimer lastRunPress;     // started by the press that started the last run
     bool closeAfterRun = false;
 };

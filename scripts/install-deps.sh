@@ -6,7 +6,7 @@ set -euo pipefail
 # The server's core only: the full server package would start a system-wide server on port 3306
 # at install time, where the scripts start a private one.
 packages=(
-    cmake g++ make pkgconf dpkg-dev
+    cmake g++ make pkgconf dpkg-dev lintian
     qt6-base-dev libqt6sql6-mysql
     mariadb-server-core mariadb-client
     python3

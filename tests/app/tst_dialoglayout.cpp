@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -115,6 +116,8 @@ private:
 
 void TestDialogLayout::initTestCase()
 {
+    QVERIFY2(QGuiApplication::primaryScreen()->size() == QSize(1024, 768),
+             "The screen of 1024x768 is set up by the test's QT_QPA_PLATFORM in CTest");
     QVERIFY(dir.isValid());
     cwd = std::make_unique<CurrentDirectory>(dir.path());
     writeFile(QStringLiteral("Quorvo.conf"), "hname:127.0.0.1\nMySQLu:quorvo\nMySQLp:secret\n");
@@ -142,6 +145,14 @@ void TestDialogLayout::shouldShowEveryTextWhole_data()
     add(Window::Setup, SetupTexts, false);
     add(Window::Setup, SetupFailures, true);
     add(Window::DataConfig, DataConfigFailures, true);
+    // A name longer than a line, in a reason on a screen of 1024x768.
+    QTest::newRow("1000-character word")
+        << Window::Setup
+        << QStringLiteral("The database connection failed. Please "
+                          "try again later.<br>1045: Access denied "
+                          "for user '%1'@'pc17'")
+               .arg(QString(1000, u'q'))
+        << true << 1.25;
 }
 
 void TestDialogLayout::shouldShowEveryTextWhole()
@@ -172,6 +183,9 @@ void TestDialogLayout::shouldShowEveryTextWhole()
     QCoreApplication::sendPostedEvents();
 
     QVERIFY(dialog->width() >= startSize.width() && dialog->height() >= startSize.height());
+    QVERIFY(dialog->screen()->availableGeometry().contains(dialog->frameGeometry()));
+    // Whole, with at most places to break added.
+    QCOMPARE(label->text().remove(QChar(0x200b)), failure ? red(text) : text);
     QList<QWidget *> shown;
     for (QWidget *widget : dialog->findChildren<QWidget *>())
         if (widget->isVisible())

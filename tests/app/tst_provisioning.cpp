@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QStyleHints>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -120,6 +121,7 @@ private slots:
     void shouldEndWaitForLockedTable();
     void shouldShowBusyCursorWhileRunning();
     void shouldIgnoreButtonsDuringRun();
+    void shouldTakeDoubleClickForOnePress();
     void shouldConnectWithSavedSettings();
     void shouldDestroyConnectionObjectOnce();
 
@@ -138,6 +140,9 @@ private:
 
 void TestProvisioning::init()
 {
+    // The cases press OK again as soon as a run has ended, far sooner than a person could: each
+    // press counts as one of its own.
+    QGuiApplication::styleHints()->setMouseDoubleClickInterval(0);
     admin = std::make_unique<AdminConnection>();
     QUORVO_REQUIRE_SERVER(*admin);
     // A dialog of an earlier case leaves its connection registered.
@@ -460,6 +465,25 @@ void TestProvisioning::shouldIgnoreButtonsDuringRun()
     QTRY_VERIFY_WITH_TIMEOUT(!dialog.isVisible(), 60000);
     QCOMPARE(dialog.result(), int{QDialog::Rejected});
     QCOMPARE(accounts().size(), 1);
+}
+
+// The second click of a double click starts nothing, also when the first one's run has ended.
+void TestProvisioning::shouldTakeDoubleClickForOnePress()
+{
+    // Longer than any run, so that it surely ends before the second press.
+    QGuiApplication::styleHints()->setMouseDoubleClickInterval(120000);
+    setup dialog;
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QCOMPARE(press(dialog, QStringLiteral("admin"), QStringLiteral("secret")), Success);
+    QTest::keyClick(&dialog, Qt::Key_Return);
+    QCOMPARE(waitForRun(dialog), Success);
+    QCOMPARE(accounts().size(), 1);
+
+    QGuiApplication::styleHints()->setMouseDoubleClickInterval(100);
+    QTest::qWait(100);
+    QCOMPARE(press(dialog, QStringLiteral("admin"), QStringLiteral("secret")),
+             because(Taken, 1062));
 }
 
 // Settings saved through the settings button are used at the very next OK.
