@@ -9,7 +9,6 @@
 #include <QScopeGuard>
 #include <QtTest>
 
-
 using testdatabase::DatabaseCase;
 using testdatabase::LimitedAccount;
 
