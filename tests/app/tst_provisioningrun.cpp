@@ -9,6 +9,7 @@
 #include <QScopeGuard>
 #include <QtTest>
 
+
 using testdatabase::DatabaseCase;
 using testdatabase::LimitedAccount;
 
