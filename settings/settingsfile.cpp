@@ -26,10 +26,11 @@ const QByteArray Utf8Mark = QByteArrayLiteral("\xEF\xBB\xBF");
 const QByteArray Utf16LeMark = QByteArrayLiteral("\xFF\xFE");
 const QByteArray Utf16BeMark = QByteArrayLiteral("\xFE\xFF");
 
-// A save takes milliseconds; a lock older than this was left by a save that hung or by a copy
-// on another computer that died (one of a dead process on this computer counts as stale at
-// once). The window waits that long at most for a lock before saying that it is busy.
+// A save takes milliseconds: a lock older than this was left by a save that hung, or by a copy
+// on another computer that died (the lock of a dead process on this computer is stale at once).
 constexpr int StaleLockTime = 30000;
+// How long a save waits for another one to end before it says that the file is busy; the
+// window does not answer meanwhile.
 constexpr int LockWait = 2000;
 
 // One line as it stands in the file: its bytes, and its line end ("\n", "\r\n", or nothing for
