@@ -154,6 +154,17 @@ QString absolutePath(const QString &fileName)
     return info.isSymLink() ? info.symLinkTarget() : info.absoluteFilePath();
 }
 
+// Why the file at `info` cannot be read as settings, when something other than a file stands
+// there.
+std::optional<QString> notAFile(const QFileInfo &info)
+{
+    if (info.isDir())
+        return QStringLiteral("Is a directory");
+    if (info.exists() && !info.isFile())
+        return QStringLiteral("Not a regular file");
+    return std::nullopt;
+}
+
 // All of the file, or nothing when it cannot be read to its end: a read that fails part-way
 // must not pass for the end of the file.
 std::optional<SettingsText> readSettingsText(const QString &fileName, FileProblem &problem)
@@ -165,10 +176,7 @@ std::optional<SettingsText> readSettingsText(const QString &fileName, FileProble
         problem.path = absolutePath(fileName);
         const QFileInfo info(fileName);
         problem.missing = !info.exists() && !info.isSymLink();
-        if (info.isDir())
-            problem.reason = QStringLiteral("Is a directory");
-        else if (info.exists() && !info.isFile())
-            problem.reason = QStringLiteral("Not a regular file");
+        problem.reason = notAFile(info).value_or(problem.reason);
         return std::nullopt;
     }
     QByteArray bytes = file.readAll();
@@ -254,6 +262,11 @@ RewriteFailure rewriteSettingsFile(const QString &fileName, const SettingsChange
     const QString target = linked ? info.canonicalFilePath() : fileName;
     if (target.isEmpty()) {
         why = {info.symLinkTarget(), qt_error_string(ENOENT)};
+        return RewriteFailure::ReadFailed;
+    }
+    // Nothing is locked beside what is no file (a link to a device, say).
+    if (const std::optional<QString> reason = notAFile(QFileInfo(target))) {
+        why = {absolutePath(fileName), *reason};
         return RewriteFailure::ReadFailed;
     }
     const QString lockName = target + QStringLiteral(".lock");
