@@ -65,34 +65,42 @@ void DataConfig::accept()
         return;
     }
 
-    const RewriteFailure failure = rewriteSettingsFile(SettingsFileName, changes);
+    FileProblem problem;
+    const RewriteFailure failure = rewriteSettingsFile(SettingsFileName, changes, &problem);
     if (failure == RewriteFailure::None)
         QDialog::accept();
     else
-        showError(ui->DataConfigErrorLabel, failureMessage(failure));
+        showError(ui->DataConfigErrorLabel, failureMessage(failure, problem));
 }
 
-QString DataConfig::failureMessage(RewriteFailure failure)
+QString DataConfig::failureMessage(RewriteFailure failure, const FileProblem &problem)
 {
+    const auto because = [&problem](const QString &message) {
+        return withReason(message, problem.path + QStringLiteral(": ") + problem.reason);
+    };
     switch (failure) {
     case RewriteFailure::None:
         break;
-    case RewriteFailure::OpenFailed:
-        return tr("The file could not be opened. Please try again later.");
+    case RewriteFailure::ReadFailed:
+        return because(tr("The configuration file could not be read. Nothing was saved."));
+    case RewriteFailure::CreateFailed:
+        return because(
+            tr("A file could not be made beside the configuration file. Nothing was saved."));
+    case RewriteFailure::Busy:
+        return because(
+            tr("Another program is saving the configuration file. Please try again later."));
     case RewriteFailure::WriteFailed:
-        return tr("The file could not be written. Please try again later.");
+        return because(tr("The new configuration file could not be written. Nothing was saved."));
     case RewriteFailure::RenameFailed:
-        return tr("Error, could not rename new config file.");
-    case RewriteFailure::KeyLineMissing:
-        return tr("The file lacks a hname, MySQLu or MySQLp line. Nothing was saved.");
+        return because(tr("Error, could not rename new config file."));
     case RewriteFailure::ValueNotEncodable:
-        return tr("A new value holds a character that the file's encoding cannot store. "
-                  "Nothing was saved.");
+        return because(tr("A new value holds a character that the file's encoding cannot store. "
+                          "Nothing was saved."));
     case RewriteFailure::LinkTargetFolderNotWritable:
-        return tr("Quorvo.conf links to a file in a folder that cannot be written. "
-                  "Nothing was saved.");
+        return because(tr("Quorvo.conf links to a file in a folder that cannot be written. "
+                          "Nothing was saved."));
     case RewriteFailure::PermissionsNotKept:
-        return tr("The file's permissions could not be kept. Nothing was saved.");
+        return because(tr("The file's permissions could not be kept. Nothing was saved."));
     }
     return {};
 }

@@ -28,8 +28,8 @@ public slots:
     void accept() override;
 
 private:
-    // What the dialog says for a save that failed.
-    static QString failureMessage(RewriteFailure failure);
+    // What the dialog says for a save that failed, with the file and the reason below.
+    static QString failureMessage(RewriteFailure failure, const FileProblem &problem);
 
     std::unique_ptr<DataConfigForm> ui;
 };

@@ -69,9 +69,15 @@ QString setup::failureMessage(int code)
 
 bool setup::readSettings(QLabel *label)
 {
-    if (loadSettingsFile())
+    FileProblem problem;
+    if (loadSettingsFile(SettingsFileName, &problem))
         return true;
-    showError(label, tr("The configuration file could not be read."));
+    // Saving the connection makes a missing file.
+    const QString message =
+        problem.missing ? tr("There is no configuration file yet. Please save the connection "
+                             "under \"Database Configuration\".")
+                        : tr("The configuration file could not be read.");
+    showError(label, withReason(message, problem.path + QStringLiteral(": ") + problem.reason));
     return false;
 }
 
@@ -117,11 +123,9 @@ void setup::accept()
     // Without a host the client library would go to the local server's socket, as whoever runs
     // the program: a server nobody chose.
     if (ConnectionSettings::dbHost.isEmpty()) {
-        showError(
-            ui->label,
-            tr("No database server is set. Please set the connection under \"Database "
-               "Configuration\"; Quorvo.conf with its hname, MySQLu and MySQLp lines must be in "
-               "this folder."));
+        showError(ui->label,
+                  tr("No database server is set. Please set the connection under \"Database "
+                     "Configuration\"."));
         return;
     }
     startRun(username, password);

@@ -17,3 +17,10 @@ inline void showError(QLabel *label, const QString &message)
     label->setText(breakLongWords(markup, label->fontMetrics(),
                                   label->screen()->availableGeometry().width() / 2));
 }
+
+// A message with its reason on the next line. The reason goes in as text: a server's words or a
+// file name may hold '<' or '&'.
+inline QString withReason(const QString &message, const QString &reason)
+{
+    return message + QStringLiteral("<br>") + reason.toHtmlEscaped();
+}

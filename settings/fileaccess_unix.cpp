@@ -25,27 +25,50 @@ bool adopt(int fd, QIODevice::OpenMode mode, QFile &file)
 }
 
 #ifdef Q_OS_LINUX
+const char AccessListName[] = "system.posix_acl_access";
+
+bool removeAccessList(int fd)
+{
+    return ::fremovexattr(fd, AccessListName) == 0 || errno == ENODATA || errno == ENOTSUP;
+}
+
 // The new file inherits the folder's default access list, which may name people the old file
 // never let in: it gets the old file's own list instead, or none where the old file had none.
 bool copyAccessList(const QByteArray &from, int fd)
 {
-    static const char name[] = "system.posix_acl_access";
-    const ssize_t size = ::getxattr(from.constData(), name, nullptr, 0);
-    if (size < 0) {
-        if (errno != ENODATA && errno != ENOTSUP)
-            return false;
-        return ::fremovexattr(fd, name) == 0 || errno == ENODATA || errno == ENOTSUP;
-    }
+    const ssize_t size = ::getxattr(from.constData(), AccessListName, nullptr, 0);
+    if (size < 0)
+        return (errno == ENODATA || errno == ENOTSUP) && removeAccessList(fd);
     QByteArray list(size, Qt::Uninitialized);
-    const ssize_t read = ::getxattr(from.constData(), name, list.data(), list.size());
-    return read >= 0 && ::fsetxattr(fd, name, list.constData(), read, 0) == 0;
+    const ssize_t read = ::getxattr(from.constData(), AccessListName, list.data(), list.size());
+    return read >= 0 && ::fsetxattr(fd, AccessListName, list.constData(), read, 0) == 0;
 }
 #else
+bool removeAccessList(int)
+{
+    return true;
+}
+
 bool copyAccessList(const QByteArray &, int)
 {
     return true;
 }
 #endif
+
+// The mode of the open file `fd` grants nobody more than `mode`: a file system that ignores
+// the mode could leave the new file open to more people.
+bool grantsNoMoreThan(int fd, mode_t mode)
+{
+    struct stat current
+    {
+    };
+    if (::fstat(fd, &current) != 0)
+        return false;
+    if ((current.st_mode & 07777 & ~mode) == 0)
+        return true;
+    errno = EPERM;
+    return false;
+}
 
 } // namespace
 
@@ -71,7 +94,12 @@ bool openRegularFile(const QString &path, QFile &file)
 Creation createExclusively(const QString &path, QFile &file)
 {
     const QByteArray name = QFile::encodeName(path);
-    ::unlink(name.constData());
+    // A folder left at the name by hand or by another program goes only when it is empty.
+    if (::unlink(name.constData()) != 0 && (errno == EISDIR || errno == EPERM) &&
+        ::rmdir(name.constData()) != 0 && (errno == ENOTEMPTY || errno == EEXIST)) {
+        errno = EISDIR;
+        return Creation::Failed;
+    }
     const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                           S_IRUSR | S_IWUSR);
     if (fd < 0)
@@ -79,7 +107,9 @@ Creation createExclusively(const QString &path, QFile &file)
                                                                    : Creation::Failed;
     if (adopt(fd, QIODevice::WriteOnly, file))
         return Creation::Created;
+    const int error = errno;
     ::unlink(name.constData());
+    errno = error;
     return Creation::Failed;
 }
 
@@ -118,9 +148,14 @@ bool copyAccess(const QString &from, const QString &, QFile &file)
         mode &= ~mode_t(S_ISUID);
     if (current.st_gid != old.st_gid)
         mode &= ~mode_t(S_ISGID | S_IRWXG);
-    // A file system that ignores the mode could leave the new file open to more people.
-    return ::fchmod(fd, mode) == 0 && ::fstat(fd, &current) == 0 &&
-           (current.st_mode & 07777 & ~mode) == 0;
+    return ::fchmod(fd, mode) == 0 && grantsNoMoreThan(fd, mode);
+}
+
+bool restrictToOwner(QFile &file)
+{
+    const int fd = file.handle();
+    const mode_t mode = S_IRUSR | S_IWUSR;
+    return removeAccessList(fd) && ::fchmod(fd, mode) == 0 && grantsNoMoreThan(fd, mode);
 }
 
 bool replaceFile(const QString &from, const QString &to)

@@ -56,6 +56,7 @@ Creation createExclusively(const QString &path, QFile &file)
 {
     const std::wstring name = nativePath(path);
     DeleteFileW(name.c_str());
+    RemoveDirectoryW(name.c_str()); // only an empty folder goes
     // CREATE_NEW fails on any name that exists, a link included, and never follows it. Qt's
     // permission flags are an emulation on Windows that would grant access to everyone, so the
     // file starts with its folder's access list until copyAccess.
@@ -99,6 +100,13 @@ bool copyAccess(const QString &from, const QString &to, QFile &)
     }
     LocalFree(descriptor);
     return copied;
+}
+
+// A file made anew keeps the access list that its folder hands down: in a user's own folders
+// that lets in the user, SYSTEM and the administrators, as for every other file there.
+bool restrictToOwner(QFile &)
+{
+    return true;
 }
 
 bool replaceFile(const QString &from, const QString &to)

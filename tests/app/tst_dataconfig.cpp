@@ -21,14 +21,7 @@ const QString Tmp = QStringLiteral("Quorvo.conf.tmp");
 const QByteArray OnDisk("# Quorvo\nhname:disk-host\nMySQLu:disk-user\nMySQLp:disk-password\n");
 
 // What a failed save leaves behind on disk.
-enum class Damage {
-    MissingFile,
-    FileIsDirectory,
-    TmpIsDirectory,
-    DiskFull,
-    RenameRefused,
-    NoPasswordLine
-};
+enum class Damage { FileIsDirectory, TmpIsDirectory, DiskFull, RenameRefused };
 
 } // namespace
 
@@ -439,21 +432,19 @@ void TestDataConfig::shouldSaveAndCloseAsAccepted()
 QByteArray TestDataConfig::damage(Damage kind)
 {
     switch (kind) {
-    case Damage::MissingFile:
-        QFile::remove(Conf);
-        return {};
     case Damage::FileIsDirectory:
         QFile::remove(Conf);
         QDir().mkdir(Conf);
         return {};
     case Damage::TmpIsDirectory:
+        // Not empty: an empty one is removed.
         QDir().mkdir(Tmp);
+        writeFile(Tmp + QStringLiteral("/kept"), "");
         return OnDisk;
     case Damage::DiskFull:
-        return OnDisk;
-    case Damage::NoPasswordLine:
-        writeFile(Conf, "hname:mem-host\nMySQLu:mem-user\n");
-        return "hname:mem-host\nMySQLu:mem-user\n";
+        // Longer than the file size limit, which the lock file stays within.
+        writeFile(Conf, QByteArray(300, '#') + '\n' + OnDisk);
+        return QByteArray(300, '#') + '\n' + OnDisk;
     case Damage::RenameRefused:
         return OnDisk;
     }
@@ -466,7 +457,7 @@ void TestDataConfig::clickOkDamaged(Damage kind)
 #ifdef Q_OS_UNIX
     if (kind == Damage::DiskFull) {
         // The new file cannot take the whole content.
-        FileSizeLimit limit(16);
+        FileSizeLimit limit(256);
         QVERIFY(limit.isActive());
         pressOk();
         return;
@@ -490,24 +481,24 @@ void TestDataConfig::shouldStayOpenWhenSaveFails_data()
 {
     QTest::addColumn<Damage>("kind");
     QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("reason");      // on the next line: which file and why
     QTest::addColumn<QByteArray>("tmpAfter"); // null: no such file
 
-    const QString open = QStringLiteral("The file could not be opened. Please try again later.");
-    QTest::newRow("settings file missing") << Damage::MissingFile << open << QByteArray();
+    const QString notSaved = QStringLiteral(" Nothing was saved.");
     QTest::newRow("settings file is a directory")
-        << Damage::FileIsDirectory << open << QByteArray();
+        << Damage::FileIsDirectory << "The configuration file could not be read." + notSaved
+        << "Quorvo.conf: Is a directory" << QByteArray();
     QTest::newRow("temporary name taken by a directory")
-        << Damage::TmpIsDirectory << open << QByteArray();
-    // The new password would go nowhere and read back as the old one.
-    QTest::newRow("no line for the changed password")
-        << Damage::NoPasswordLine
-        << "The file lacks a hname, MySQLu or MySQLp line. Nothing was saved." << QByteArray();
+        << Damage::TmpIsDirectory
+        << "A file could not be made beside the configuration file." + notSaved
+        << "Quorvo.conf.tmp: Is a directory" << QByteArray();
 #ifdef Q_OS_UNIX
     QTest::newRow("disk full") << Damage::DiskFull
-                               << "The file could not be written. Please try again later."
-                               << QByteArray();
+                               << "The new configuration file could not be written." + notSaved
+                               << "Quorvo.conf.tmp: File too large" << QByteArray();
     QTest::newRow("rename refused")
         << Damage::RenameRefused << "Error, could not rename new config file."
+        << "Quorvo.conf: Operation not permitted"
         << QByteArray("# Quorvo\nhname:new-host\nMySQLu:new-user\nMySQLp:new-password\n");
 #endif
 }
@@ -516,6 +507,7 @@ void TestDataConfig::shouldStayOpenWhenSaveFails()
 {
     QFETCH(Damage, kind);
     QFETCH(QString, message);
+    QFETCH(QString, reason);
     QFETCH(QByteArray, tmpAfter);
 #ifdef Q_OS_UNIX
     if (kind == Damage::RenameRefused && ::geteuid() != 0)
@@ -526,7 +518,7 @@ void TestDataConfig::shouldStayOpenWhenSaveFails()
 
     clickOkDamaged(kind);
 
-    QCOMPARE(shownError(), red(message));
+    QCOMPARE(shownError(), red(message + QStringLiteral("<br>") + dir->path() + '/' + reason));
     QVERIFY(dialog->isVisible());
     QCOMPARE(readFile(Conf), before);
     QCOMPARE(QFileInfo(Conf).isDir(), kind == Damage::FileIsDirectory);
@@ -545,15 +537,14 @@ void TestDataConfig::shouldStayOpenWhenSaveFails()
 
 void TestDataConfig::shouldCloseAfterFailedSaveIsRetried()
 {
-    QVERIFY(QDir().mkdir(Tmp));
+    damage(Damage::TmpIsDirectory);
     fill(QStringLiteral("new-host"), QStringLiteral("new-user"), QString());
     pressOk();
-    QCOMPARE(shownError(),
-             red(QStringLiteral("The file could not be opened. Please try again later.")));
+    QVERIFY(shownError().startsWith(red("A file could not be made").chopped(7)));
     QVERIFY(dialog->isVisible());
 
-    // The obstacle gone, the same OK stores the values and closes.
-    QVERIFY(QDir().rmdir(Tmp));
+    // Emptied, the leftover folder is no obstacle: the same OK stores the values and closes.
+    QVERIFY(QFile::remove(Tmp + QStringLiteral("/kept")));
     pressOk();
     QVERIFY(!dialog->isVisible());
     QCOMPARE(dialog->result(), int(QDialog::Accepted));

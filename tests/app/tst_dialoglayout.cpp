@@ -26,13 +26,15 @@ const char *const SetupTexts[] = {
     "Quorvo.",
 };
 const char *const SetupFailures[] = {
-    "The configuration file could not be read.",
+    "The configuration file could not be read.<br>/home/administrator/Quorvo Setup/Quorvo.conf: "
+    "Permission denied",
+    "There is no configuration file yet. Please save the connection under \"Database "
+    "Configuration\".<br>/home/administrator/Quorvo Setup/Quorvo.conf: No such file or directory",
     "Blank username or password not allowed",
     "The username may be at most 25 characters.",
     "The password may hold only Latin-1 characters: letters, digits and signs of Western "
     "European languages, such as é, ß or ñ.",
-    "No database server is set. Please set the connection under \"Database Configuration\"; "
-    "Quorvo.conf with its hname, MySQLu and MySQLp lines must be in this folder.",
+    "No database server is set. Please set the connection under \"Database Configuration\".",
     "The database connection failed. Please try again later.",
     "The database connection was lost. Please try again later.",
     "There is already a user with that username, please choose another.",
@@ -53,14 +55,25 @@ const char *const DataConfigFailures[] = {
     "You must enter a hostname.",
     "You must enter a username.",
     "The values may not contain ':' or line breaks.",
-    "The file could not be opened. Please try again later.",
-    "The file could not be written. Please try again later.",
     "Error, could not remove old config file.",
-    "Error, could not rename new config file.",
-    "The file lacks a hname, MySQLu or MySQLp line. Nothing was saved.",
-    "A new value holds a character that the file's encoding cannot store. Nothing was saved.",
-    "Quorvo.conf links to a file in a folder that cannot be written. Nothing was saved.",
-    "The file's permissions could not be kept. Nothing was saved.",
+    // Each save failure with the file and the reason on the next line.
+    "The configuration file could not be read. Nothing was saved.<br>/home/administrator/Quorvo "
+    "Setup/Quorvo.conf: Is a directory",
+    "A file could not be made beside the configuration file. Nothing was saved.<br>/home/"
+    "administrator/Quorvo Setup/Quorvo.conf.tmp: Permission denied",
+    "Another program is saving the configuration file. Please try again later.<br>/home/"
+    "administrator/Quorvo Setup/Quorvo.conf.lock: locked by quorvo-setup, process 4711 on "
+    "workstation-17",
+    "The new configuration file could not be written. Nothing was saved.<br>/home/administrator/"
+    "Quorvo Setup/Quorvo.conf.tmp: No space left on device",
+    "Error, could not rename new config file.<br>/home/administrator/Quorvo Setup/Quorvo.conf: "
+    "Operation not permitted",
+    "A new value holds a character that the file's encoding cannot store. Nothing was saved."
+    "<br>/home/administrator/Quorvo Setup/Quorvo.conf: encoded as windows-1252",
+    "Quorvo.conf links to a file in a folder that cannot be written. Nothing was saved.<br>/srv/"
+    "quorvo/Quorvo.conf.tmp: Permission denied",
+    "The file's permissions could not be kept. Nothing was saved.<br>/home/administrator/Quorvo "
+    "Setup/Quorvo.conf.tmp: Operation not permitted",
 };
 
 // A widget is cut off where it has less room than it asks for at least.

@@ -38,8 +38,7 @@ const QString NotLatin1 = red(QStringLiteral(
     "The password may hold only Latin-1 characters: letters, digits and signs of Western "
     "European languages, such as é, ß or ñ."));
 const QString NoHost = red(QStringLiteral(
-    "No database server is set. Please set the connection under \"Database Configuration\"; "
-    "Quorvo.conf with its hname, MySQLu and MySQLp lines must be in this folder."));
+    "No database server is set. Please set the connection under \"Database Configuration\"."));
 const QString TooLong = red(QStringLiteral("The username may be at most 25 characters."));
 // Failures the server caused: the message, then the server's number on the next line (as
 // waitForRun() leaves it, without the server's text).

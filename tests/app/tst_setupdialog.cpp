@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTextDocument>
 #include <QtTest>
 
 using namespace testsupport;
@@ -18,8 +19,6 @@ namespace {
 const QString Explanation =
     QStringLiteral("This will atempt to create the database for Quorvo and add\n"
                    " an initial user. Please give this users information below.");
-const QString Unreadable =
-    QStringLiteral("<font color='red'>The configuration file could not be read.</font>");
 
 } // namespace
 
@@ -36,6 +35,7 @@ private slots:
     void shouldOfferOkAndCancelOnly();
     void shouldShowPasswordInClear();
     void shouldExplainWhenSettingsAreRead();
+    void shouldShowRedMessageWhenSettingsAreMissing_data();
     void shouldShowRedMessageWhenSettingsAreMissing();
     void shouldShowOnlyTheLatestError_data();
     void shouldShowOnlyTheLatestError();
@@ -128,25 +128,45 @@ void TestSetupDialog::shouldExplainWhenSettingsAreRead()
     QCOMPARE(ConnectionSettings::dbPassword, QStringLiteral("secret"));
 }
 
+void TestSetupDialog::shouldShowRedMessageWhenSettingsAreMissing_data()
+{
+    QTest::addColumn<bool>("folder"); // a folder in the place of the file
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("missing") << false
+                             << "There is no configuration file yet. Please save the connection "
+                                "under \"Database Configuration\"."
+                             << "No such file or directory";
+    QTest::newRow("a folder") << true << "The configuration file could not be read."
+                              << "Is a directory";
+}
+
 void TestSetupDialog::shouldShowRedMessageWhenSettingsAreMissing()
 {
-    QVERIFY(QFile::remove(QStringLiteral("Quorvo.conf")));
+    QFETCH(bool, folder);
+    QFETCH(QString, message);
+    QFETCH(QString, reason);
+    // The path goes on the label as text, though it looks like markup.
+    const QString inside = dir->filePath(QStringLiteral("R&D <b>"));
+    QVERIFY(QDir().mkdir(inside));
+    const CurrentDirectory cd(inside);
+    QVERIFY(!folder || QDir().mkdir(QStringLiteral("Quorvo.conf")));
     ConnectionSettings::dbHost = QStringLiteral("kept");
     setup dialog;
     dialog.show();
     auto *label = dialog.findChild<QLabel *>(QStringLiteral("label"));
-    QCOMPARE(label->text(), Unreadable);
+    QCOMPARE(label->text(), red(message + QStringLiteral("<br>") + dir->path() +
+                                QStringLiteral("/R&amp;D &lt;b&gt;/Quorvo.conf: ") + reason));
     QCOMPARE(label->textFormat(), Qt::AutoText);
+    QTextDocument shown;
+    shown.setHtml(label->text());
+    QCOMPARE(shown.toPlainText(),
+             message + QLatin1Char('\n') + inside + QStringLiteral("/Quorvo.conf: ") + reason);
     QCOMPARE(ConnectionSettings::dbHost, QStringLiteral("kept"));
     // Still usable: the fields take input and the settings button is there.
     QVERIFY(dialog.findChild<QPushButton *>(QStringLiteral("pushButton_db"))->isEnabled());
     QVERIFY(dialog.findChild<QLineEdit *>(QStringLiteral("lineEdit_username"))->isEnabled());
-
-    // The red markup is rendered, not shown as text: the label needs no room for the tags.
-    // (Measured on one line, where the width is the text's own.)
-    const QLabel shown(label->text());
-    const QLabel plain(QStringLiteral("The configuration file could not be read."));
-    QCOMPARE(shown.sizeHint().width(), plain.sizeHint().width());
 }
 
 void TestSetupDialog::shouldShowOnlyTheLatestError_data()

@@ -3,6 +3,7 @@
 
 #include "testsupport.h"
 
+#include <QLockFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -19,10 +20,23 @@ Q_DECLARE_METATYPE(SettingsChanges)
 
 namespace {
 
+const QString HostKey = QStringLiteral("hname");
+const QString PasswordKey = QStringLiteral("MySQLp");
 const SettingsChanges AllNew{QStringLiteral("nh"), QStringLiteral("nu"), QStringLiteral("np")};
 // Written in Windows-1252, as a German Windows editor saves it.
 const QByteArray EightBit("# Zugangsdaten f\xfcr den Schl\xfcsselserver\r\nhname:h\r\n"
                           "MySQLu:u\r\nMySQLp:p\xe4ss\r\n");
+
+// Text as a Windows editor saves it as "Unicode": UTF-16 after its byte order mark.
+QByteArray utf16(const QString &text, QStringConverter::Encoding order)
+{
+    QStringEncoder encoder(order, QStringConverter::Flag::WriteBom);
+    return encoder.encode(text);
+}
+const QString Unicode = QStringLiteral("# f\u00fcr \u20ac\r\nhname:h\r\nMySQLu:u\r\n");
+const QString UnicodeSaved = QStringLiteral("# f\u00fcr \u20ac\r\nhname:nh\r\nMySQLu:u\r\n"
+                                            "MySQLp:p\u00e4ss\u0151\r\n");
+const SettingsChanges UnicodeChanges{QStringLiteral("nh"), {}, QStringLiteral("p\u00e4ss\u0151")};
 
 } // namespace
 
@@ -49,6 +63,7 @@ private slots:
     void shouldLeaveFilesWhenOpeningFails();
     void shouldKeepOldFileWhenWritingFails();
     void shouldKeepBothFilesWhenReplaceFails();
+    void shouldKeepEveryChangeOfRacingSaves();
 
     void shouldTreatNonRegularFileAsUnreadable_data();
     void shouldTreatNonRegularFileAsUnreadable();
@@ -148,6 +163,10 @@ void TestSettingsFile::shouldReadKeyLines_data()
     QTest::newRow("Windows-1252") << EightBit + "MySQLp:\x80uro\n"
                                   << "h"
                                   << "u" << QStringLiteral("\u20acuro");
+    QTest::newRow("UTF-16 LE") << utf16(UnicodeSaved, QStringConverter::Utf16LE) << "nh"
+                               << "u" << QStringLiteral("p\u00e4ss\u0151");
+    QTest::newRow("UTF-16 BE") << utf16(UnicodeSaved, QStringConverter::Utf16BE) << "nh"
+                               << "u" << QStringLiteral("p\u00e4ss\u0151");
     QTest::newRow("one byte that is no UTF-8 makes the whole file 8-bit")
         << QByteArray("# f\xfcr\nMySQLp:p\xc3\xa4ss\n") << "old-host"
         << "old-user" << QStringLiteral("p\u00c3\u00a4ss");
@@ -216,17 +235,42 @@ void TestSettingsFile::shouldRewriteChangedKeyLinesOnly_data()
         << QByteArray("\xef\xbb\xbfhname:h\nMySQLu:u\nMySQLp:p\n")
         << SettingsChanges{QStringLiteral("nh"), {}, {}}
         << QByteArray("\xef\xbb\xbfhname:nh\nMySQLu:u\nMySQLp:p\n");
+    QTest::newRow("UTF-16 LE stays UTF-16 LE")
+        << utf16(Unicode, QStringConverter::Utf16LE) << UnicodeChanges
+        << utf16(UnicodeSaved, QStringConverter::Utf16LE);
+    QTest::newRow("UTF-16 BE stays UTF-16 BE")
+        << utf16(Unicode, QStringConverter::Utf16BE) << UnicodeChanges
+        << utf16(UnicodeSaved, QStringConverter::Utf16BE);
+    // A missing line is added for a changed value only; the unchanged ones come from memory in
+    // a new file.
+    QTest::newRow("missing file made with all three lines")
+        << QByteArray() << SettingsChanges{QStringLiteral("nh"), {}, {}}
+        << QByteArray("hname:nh\nMySQLu:old-user\nMySQLp:old-password\n");
+    QTest::newRow("empty file") << QByteArray("") << AllNew
+                                << QByteArray("hname:nh\nMySQLu:nu\nMySQLp:np\n");
+    QTest::newRow("missing lines added in key order at the end")
+        << QByteArray("MYSQLP:p\nMySQLu:u\n") << AllNew
+        << QByteArray("MYSQLP:p\nMySQLu:nu\nhname:nh\nMySQLp:np\n");
+    QTest::newRow("missing line after a last line without line end, in the file's style")
+        << QByteArray("hname:h\r\nMySQLu:u") << SettingsChanges{{}, {}, QStringLiteral("np")}
+        << QByteArray("hname:h\r\nMySQLu:u\r\nMySQLp:np\r\n");
 }
 
 void TestSettingsFile::shouldRewriteChangedKeyLinesOnly()
 {
     QFETCH(QByteArray, before);
     QFETCH(SettingsChanges, changes);
-    writeFile(conf(), before);
+    if (!before.isNull()) // null: no file
+        writeFile(conf(), before);
 
     QCOMPARE(rewriteSettingsFile(conf(), changes), RewriteFailure::None);
     QTEST(readFile(conf()), "after");
     QVERIFY(!QFile::exists(tmp()));
+    QVERIFY(!QFile::exists(conf() + QStringLiteral(".lock")));
+#ifdef Q_OS_UNIX
+    if (before.isNull())
+        QCOMPARE(modeOf(conf()), 0600u);
+#endif
 }
 
 void TestSettingsFile::shouldRefuseWithoutWriting_data()
@@ -235,29 +279,24 @@ void TestSettingsFile::shouldRefuseWithoutWriting_data()
     QTest::addColumn<SettingsChanges>("changes");
     QTest::addColumn<RewriteFailure>("failure");
 
-    const RewriteFailure missing = RewriteFailure::KeyLineMissing;
-    QTest::newRow("empty file") << QByteArray() << AllNew << missing;
-    QTest::newRow("no host line") << QByteArray("MySQLu:u\nMySQLp:p\n") << AllNew << missing;
-    QTest::newRow("no user line") << QByteArray("hname:h\nMySQLp:p\n") << AllNew << missing;
-    QTest::newRow("no password line") << QByteArray("hname:h\nMySQLu:u\n") << AllNew << missing;
-    QTest::newRow("password line in capitals only")
-        << QByteArray("hname:h\nMySQLu:u\nMYSQLP:p\n") << AllNew << missing;
-    QTest::newRow("host key with a leading blank")
-        << QByteArray(" hname:h\nMySQLu:u\nMySQLp:p\n") << AllNew << missing;
     // Written as '?', the host would silently be another one.
     QTest::newRow("character that Windows-1252 lacks")
         << EightBit << SettingsChanges{QStringLiteral("h\u0151st"), {}, {}}
         << RewriteFailure::ValueNotEncodable;
+    QTest::newRow("another save holds the lock") << EightBit << AllNew << RewriteFailure::Busy;
 }
 
 void TestSettingsFile::shouldRefuseWithoutWriting()
 {
     QFETCH(QByteArray, content);
     QFETCH(SettingsChanges, changes);
+    QFETCH(RewriteFailure, failure);
     writeFile(conf(), content);
     writeFile(tmp(), "left from an earlier attempt");
+    QLockFile otherSave(conf() + QStringLiteral(".lock"));
+    QVERIFY(failure != RewriteFailure::Busy || otherSave.lock());
 
-    QTEST(rewriteSettingsFile(conf(), changes), "failure");
+    QCOMPARE(rewriteSettingsFile(conf(), changes), failure);
     QCOMPARE(readFile(conf()), content);
     QCOMPARE(readFile(tmp()), QByteArray("left from an earlier attempt"));
 }
@@ -356,11 +395,12 @@ void TestSettingsFile::shouldKeepOwnerAndGroup()
 void TestSettingsFile::shouldLeaveFilesWhenOpeningFails_data()
 {
     QTest::addColumn<bool>("confIsDirectory");
-    QTest::addColumn<bool>("tmpIsDirectory");
+    QTest::addColumn<bool>("tmpIsDirectory"); // a folder with a file in it
+    QTest::addColumn<RewriteFailure>("failure");
 
-    QTest::newRow("settings file missing") << false << false;
-    QTest::newRow("settings file is a directory") << true << false;
-    QTest::newRow("temporary file name is a directory") << false << true;
+    QTest::newRow("settings file is a directory") << true << false << RewriteFailure::ReadFailed;
+    QTest::newRow("temporary file name is a directory")
+        << false << true << RewriteFailure::CreateFailed;
 }
 
 void TestSettingsFile::shouldLeaveFilesWhenOpeningFails()
@@ -373,9 +413,10 @@ void TestSettingsFile::shouldLeaveFilesWhenOpeningFails()
     if (tmpIsDirectory) {
         writeFile(conf(), content);
         QVERIFY(QDir(dir->path()).mkdir(QStringLiteral("Quorvo.conf.tmp")));
+        writeFile(tmp() + QStringLiteral("/kept"), "");
     }
 
-    QCOMPARE(rewriteSettingsFile(conf(), AllNew), RewriteFailure::OpenFailed);
+    QTEST(rewriteSettingsFile(conf(), AllNew), "failure");
     QCOMPARE(QFileInfo(conf()).isDir(), confIsDirectory);
     QCOMPARE(QFileInfo::exists(conf()), confIsDirectory || tmpIsDirectory);
     if (tmpIsDirectory)
@@ -390,13 +431,13 @@ void TestSettingsFile::shouldKeepOldFileWhenWritingFails()
     QSKIP("Needs a file-size resource limit");
 #else
     // A full disk, as a file-size limit: the new file cannot hold the whole content.
-    const QByteArray content(
-        "# a settings file longer than the limit\nhname:h\nMySQLu:u\nMySQLp:p\n");
+    // Longer than the limit, which the lock file stays within.
+    const QByteArray content = QByteArray(300, '#') + "\nhname:h\nMySQLu:u\nMySQLp:p\n";
     writeFile(conf(), content);
 
     RewriteFailure result = RewriteFailure::None;
     {
-        FileSizeLimit limit(16);
+        FileSizeLimit limit(256);
         QVERIFY(limit.isActive());
         result = rewriteSettingsFile(conf(), AllNew);
     }
@@ -461,7 +502,7 @@ void TestSettingsFile::shouldTreatNonRegularFileAsUnreadable()
     // Neither waits for a writer nor reads on without end.
     QVERIFY(!loadSettingsFile(conf()));
     QCOMPARE(ConnectionSettings::dbHost, QStringLiteral("old-host"));
-    QCOMPARE(rewriteSettingsFile(conf(), AllNew), RewriteFailure::OpenFailed);
+    QCOMPARE(rewriteSettingsFile(conf(), AllNew), RewriteFailure::ReadFailed);
     QVERIFY(!QFileInfo(conf()).isFile());
     QVERIFY(!QFileInfo::exists(tmp()));
 #endif
@@ -561,7 +602,7 @@ void TestSettingsFile::shouldNarrowModeWhenOwnerCannotBeKept()
     QCOMPARE(::chown(path.constData(), 4321, group), 0);
     QCOMPARE(::chmod(path.constData(), mode), 0);
 
-    RewriteFailure result = RewriteFailure::OpenFailed;
+    RewriteFailure result = RewriteFailure::ReadFailed;
     rewriteWithoutRoot(0777, result);
 
     QCOMPARE(result, RewriteFailure::None);
@@ -576,5 +617,55 @@ void TestSettingsFile::shouldNarrowModeWhenOwnerCannotBeKept()
 #endif
 }
 
-QTEST_GUILESS_MAIN(TestSettingsFile)
+// The racing saves: this program started again saves `count` values of one key and reads the
+// file after each save. The other copy changes only the other key, so this key must still hold
+// the value saved last. Prints that value; exits with the number of times it was lost.
+int saveInTurn(const QString &file, const QString &key, int count)
+{
+    int lost = 0;
+    QString saved;
+    QString &read = key == HostKey ? ConnectionSettings::dbHost : ConnectionSettings::dbPassword;
+    for (int i = 1; i <= count; ++i) {
+        SettingsChanges changes;
+        (key == HostKey ? changes.host : changes.password) = key + QString::number(i);
+        const RewriteFailure failure = rewriteSettingsFile(file, changes);
+        if (failure == RewriteFailure::None)
+            saved = key + QString::number(i);
+        lost += failure != RewriteFailure::None && failure != RewriteFailure::Busy;
+        lost += !loadSettingsFile(file) || read != saved;
+    }
+    std::fputs(qPrintable(saved), stdout);
+    return lost;
+}
+
+void TestSettingsFile::shouldKeepEveryChangeOfRacingSaves()
+{
+    writeFile(conf(), "hname:h\nMySQLu:u\nMySQLp:p\n");
+    std::array<QProcess, 2> copies;
+    const QStringList keys{HostKey, PasswordKey};
+    for (int i = 0; i < 2; ++i)
+        copies[i].start(QCoreApplication::applicationFilePath(),
+                        {QStringLiteral("--save"), conf(), keys[i], QStringLiteral("100")});
+    QStringList saved;
+    for (QProcess &copy : copies) {
+        QVERIFY(copy.waitForFinished(120000));
+        QCOMPARE(copy.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(copy.exitCode(), 0);
+        saved << QString::fromUtf8(copy.readAllStandardOutput());
+    }
+    QCOMPARE(readFile(conf()),
+             QStringLiteral("hname:%1\nMySQLu:u\nMySQLp:%2\n").arg(saved[0], saved[1]).toUtf8());
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() == 5 && arguments[1] == QStringLiteral("--save"))
+        return saveInTurn(arguments[2], arguments[3], arguments[4].toInt());
+    TestSettingsFile test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_settingsfile.moc"
