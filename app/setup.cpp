@@ -60,6 +60,9 @@ QString setup::failureMessage(int code)
         return tr("The database connection was lost. Please try again later.");
     case DbError::DuplicateEntry:
         return tr("There is already a user with that username, please choose another.");
+    case DbError::ValueRefused:
+        return tr("The username cannot be stored: the column users.username cannot hold one of "
+                  "its characters. Nothing was stored; choose another name.");
     default:
         return tr("There was an unknown error.");
     }
@@ -95,6 +98,12 @@ void setup::accept()
     // A name of blanks only would be stored as an account nobody can tell from another.
     if (password.isEmpty() || username.trimmed().isEmpty()) {
         showError(ui->label, tr("Blank username or password not allowed"));
+        return;
+    }
+    // The server ignores blanks at the end when it compares names ("admin " is "admin"), and
+    // a login that trims what is typed would never match a digest made with them.
+    if (username.front().isSpace() || username.back().isSpace()) {
+        showError(ui->label, tr("The username may not begin or end with a blank."));
         return;
     }
     // A longer name would be refused by a strict server, or cut by another one while the run
@@ -160,7 +169,13 @@ void setup::finishRun(const RunResult &result)
     ui->pushButton_db->setEnabled(true);
     ui->widget->setEnabled(true);
 
-    if (result.difference) {
+    if (!result.notReady.isEmpty()) {
+        // Each problem on a line of its own, as text: names come from the database.
+        QStringList lines{tr("The database is not ready for Quorvo, and nothing was changed:")};
+        for (const QString &message : readinessMessages(result.notReady))
+            lines << message.toHtmlEscaped();
+        showError(ui->label, lines.join(QStringLiteral("<br>")));
+    } else if (result.difference) {
         showError(ui->label, schemaDifferenceMessage(*result.difference).toHtmlEscaped());
     } else if (result.error == 0) {
         if (result.added)
