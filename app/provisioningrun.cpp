@@ -29,8 +29,9 @@ void ProvisioningRun::run(const QString &username, const QString &password)
             discardConnection();
         if (!inventoryDb)
             inventoryDb = std::make_unique<InventoryDb>(connectionName, databaseName);
-        // A refusal in the middle would leave part of the schema behind, and a success the
-        // Quorvo application cannot use is worse: whatever can be seen beforehand is.
+        // A refusal half-way would leave part of the schema behind, and a success the Quorvo
+        // application cannot use is worse: what can be seen beforehand is checked before the
+        // first statement that changes anything.
         result.notReady = inventoryDb->checkReadiness();
         if (!result.notReady.isEmpty()) {
             emit finished(result);

@@ -106,8 +106,7 @@ void setup::accept()
         showError(ui->label, tr("The username may not begin or end with a blank."));
         return;
     }
-    // A longer name would be refused by a strict server, or cut by another one while the run
-    // reports success.
+    // The server would refuse a longer name; this says so before connecting.
     if (username.toUcs4().size() > MaxUsernameLength) {
         showError(ui->label, tr("The username may be at most 25 characters."));
         return;
