@@ -62,7 +62,7 @@ QString setup::failureMessage(int code)
         return tr("There is already a user with that username, please choose another.");
     case DbError::ValueRefused:
         return tr("The username cannot be stored: the column users.username cannot hold one of "
-                  "its characters. Nothing was stored; choose another name.");
+                  "its characters. The account was not added; choose another name.");
     default:
         return tr("There was an unknown error.");
     }
