@@ -29,6 +29,14 @@ void ProvisioningRun::run(const QString &username, const QString &password)
             discardConnection();
         if (!inventoryDb)
             inventoryDb = std::make_unique<InventoryDb>(connectionName, databaseName);
+        // A refusal half-way would leave part of the schema behind, and a success the Quorvo
+        // application cannot use is worse: what can be seen beforehand is checked before the
+        // first statement that changes anything.
+        result.notReady = inventoryDb->checkReadiness();
+        if (!result.notReady.isEmpty()) {
+            emit finished(result);
+            return;
+        }
         inventoryDb->createSchema();
         // Tables of an older layout are kept as they are: an account is added only to a
         // database that the Quorvo application can work with.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "db/readiness.h"
 #include "db/schemadifference.h"
 
 #include <QMetaType>
@@ -17,7 +18,11 @@ struct RunResult
     bool added = false; // the account is stored
     int error = 0;      // the DbError code that ended the run; 0 where none was thrown
     QString reason;     // the server's number and text behind that code
-    // Where the database differs from what the Quorvo application needs; no account is added then.
+    // What keeps the database from being ready, found before the run changed anything; where
+    // there is anything, nothing was changed.
+    ReadinessProblems notReady;
+    // Where the database differs from what the Quorvo application needs after the schema was
+    // made; no account is added then.
     std::optional<SchemaDifference> difference;
 };
 Q_DECLARE_METATYPE(RunResult)
@@ -35,8 +40,8 @@ public:
                              QString databaseName = QStringLiteral("ozrinventory"));
     ~ProvisioningRun() override;
 
-    // Creates the schema, checks that the database is as the Quorvo application needs it and
-    // stores the account, then reports how that went with finished().
+    // Checks that the run can leave a database the Quorvo application can work with, creates
+    // the schema, checks it and stores the account, then reports how that went with finished().
     void run(const QString &username, const QString &password);
     // Closes the connection; the next run connects anew, with the connection settings as they
     // are then.

@@ -26,6 +26,63 @@ QString schemaDifferenceMessage(const SchemaDifference &difference)
     case Kind::WrongTriggerEvent:
         return QCoreApplication::translate("setup", "The trigger %1 runs %2; it must run %3.")
             .arg(difference.trigger, difference.found, difference.expected);
+    case Kind::NotUnique:
+        return QCoreApplication::translate("setup",
+                                           "The column %1.%2 has no primary key or unique index: "
+                                           "two accounts could have the same name.")
+            .arg(difference.table, difference.column);
     }
     return {};
+}
+
+namespace {
+
+// Who needs the right, and what for.
+QString neededFor(const QString &right)
+{
+    if (right == u"SELECT")
+        return QCoreApplication::translate("setup", "the setup, the triggers and Quorvo need it.");
+    if (right == u"INSERT")
+        return QCoreApplication::translate("setup",
+                                           "the setup needs it to add the account, and Quorvo "
+                                           "needs it.");
+    if (right == u"UPDATE")
+        return QCoreApplication::translate("setup",
+                                           "the triggers on p_k need it to count keys out and "
+                                           "in, and Quorvo needs it.");
+    if (right == u"CREATE")
+        return QCoreApplication::translate("setup", "the setup needs it to create the tables.");
+    if (right == u"REFERENCES")
+        return QCoreApplication::translate("setup",
+                                           "the setup needs it for the references between the "
+                                           "tables.");
+    if (right == u"TRIGGER")
+        return QCoreApplication::translate("setup", "the setup needs it to create the triggers.");
+    return QCoreApplication::translate("setup", "Quorvo needs it.");
+}
+
+} // namespace
+
+QStringList readinessMessages(const ReadinessProblems &problems)
+{
+    QStringList messages;
+    for (const MissingRight &missing : problems.missingRights) {
+        if (missing.tables.isEmpty())
+            messages << QCoreApplication::translate(
+                            "setup", "The account lacks the right %1 on the database %2: %3")
+                            .arg(missing.right, problems.database, neededFor(missing.right));
+        else
+            messages << QCoreApplication::translate(
+                            "setup", "The account lacks the right %1 on the table(s) %2: %3")
+                            .arg(missing.right, missing.tables.join(QStringLiteral(", ")),
+                                 neededFor(missing.right));
+    }
+    if (problems.triggersNeedSuper)
+        messages << QCoreApplication::translate(
+            "setup", "Binary logging is on and log_bin_trust_function_creators is off, so the "
+                     "server creates the triggers only for an account with SUPER: grant it "
+                     "SUPER, or set log_bin_trust_function_creators = 1.");
+    for (const SchemaDifference &difference : problems.differences)
+        messages << schemaDifferenceMessage(difference);
+    return messages;
 }

@@ -62,6 +62,9 @@ QString setup::failureMessage(int code)
         return tr("The database connection was lost. Please try again later.");
     case DbError::DuplicateEntry:
         return tr("There is already a user with that username, please choose another.");
+    case DbError::ValueRefused:
+        return tr("The username cannot be stored: the column users.username cannot hold one of "
+                  "its characters. The account was not added; choose another name.");
     default:
         return tr("There was an unknown error.");
     }
@@ -107,8 +110,13 @@ void setup::accept()
         showError(ui->label, tr("Blank username or password not allowed"));
         return;
     }
-    // A longer name would be refused by a strict server, or cut by another one while the run
-    // reports success.
+    // The server ignores blanks at the end when it compares names ("admin " is "admin"), and
+    // a login that trims what is typed would never match a digest made with them.
+    if (username.front().isSpace() || username.back().isSpace()) {
+        showError(ui->label, tr("The username may not begin or end with a blank."));
+        return;
+    }
+    // The server would refuse a longer name; this says so before connecting.
     if (username.toUcs4().size() > MaxUsernameLength) {
         showError(ui->label, tr("The username may be at most 25 characters."));
         return;
@@ -175,7 +183,13 @@ void setup::finishRun(const RunResult &result)
     ui->pushButton_db->setEnabled(true);
     ui->widget->setEnabled(true);
 
-    if (result.difference) {
+    if (!result.notReady.isEmpty()) {
+        // Each problem on a line of its own, as text: names come from the database.
+        QStringList lines{tr("The database is not ready for Quorvo, and nothing was changed:")};
+        for (const QString &message : readinessMessages(result.notReady))
+            lines << message.toHtmlEscaped();
+        showError(ui->label, lines.join(QStringLiteral("<br>")));
+    } else if (result.difference) {
         showError(ui->label, schemaDifferenceMessage(*result.difference).toHtmlEscaped());
     } else if (result.error == 0) {
         if (result.added)

@@ -35,6 +35,9 @@ int classifyError(const QSqlError &error)
         return DbError::DuplicateEntry;
     case 1235:
         return DbError::NotSupported;
+    case 1366: // a character the column's character set lacks
+    case 1406: // longer than the column
+        return DbError::ValueRefused;
     default:
         return DbError::Unclassified;
     }

@@ -12,6 +12,7 @@ enum : int {
     TableExists = 3,
     DuplicateEntry = 4,
     NotSupported = 5,
+    ValueRefused = 6, // a value the column cannot hold, refused by a strict session
     NoErrorNumber = 100,
     Unclassified = -100,
 };

@@ -20,9 +20,17 @@ const QString ConnectOptions = QStringLiteral(
     "MYSQL_OPT_CONNECT_TIMEOUT=10;MYSQL_OPT_READ_TIMEOUT=30;MYSQL_OPT_WRITE_TIMEOUT=30");
 // Another session holding a table (the Quorvo application in the middle of a transaction, say)
 // would otherwise keep a statement waiting for a day, the server's default. Both limits stay
-// below the read timeout, so a lock wait ends with the server's own refusal.
-const QString BoundLockWaits =
-    QStringLiteral("SET SESSION lock_wait_timeout = 10, innodb_lock_wait_timeout = 10");
+// below the read timeout, so a lock wait ends with the server's own refusal. A strict session
+// refuses a value that a column cannot hold, where a server in another mode would store it
+// changed (a name cut short, a letter as '?') and report success.
+const QString SessionSettings[] = {
+    QStringLiteral("SET SESSION lock_wait_timeout = 10"),
+    QStringLiteral("SET SESSION innodb_lock_wait_timeout = 10"),
+    QStringLiteral("SET SESSION sql_mode = "
+                   "CONCAT_WS(',', NULLIF(@@session.sql_mode, ''), 'STRICT_ALL_TABLES')"),
+};
+// An older server lacks some of these settings; it goes without them.
+constexpr int UnknownSystemVariable = 1193;
 
 // The constructor throws a bare code: the reason goes to the debug output and is kept for the
 // one who catches it.
@@ -32,15 +40,22 @@ void logFailure(const QSqlError &error)
     recordDbFailure(error);
 }
 
-// A session whose waits cannot be bounded is not used: it fails like a connection that could
+// A session that refuses a setting it knows is not used: it fails like a connection that could
 // not be opened.
-bool boundLockWaits(const QSqlDatabase &db)
+bool applySessionSettings(const QSqlDatabase &db)
 {
     QSqlQuery query(db);
-    if (query.exec(BoundLockWaits))
-        return true;
-    logFailure(query.lastError());
-    return false;
+    for (const QString &setting : SessionSettings) {
+        if (query.exec(setting))
+            continue;
+        if (sqlErrorNumber(query.lastError()) == UnknownSystemVariable) {
+            qDebug() << "Skipped:" << setting << query.lastError() << Qt::endl;
+            continue;
+        }
+        logFailure(query.lastError());
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -59,7 +74,7 @@ InventoryDb::InventoryDb(const QString &connectionName, const QString &databaseN
     db->setPort(Port);
     db->setConnectOptions(ConnectOptions);
     if (db->open()) {
-        if (boundLockWaits(*db))
+        if (applySessionSettings(*db))
             return;
     } else {
         logFailure(db->lastError());

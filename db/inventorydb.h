@@ -1,5 +1,6 @@
 #pragma once
 
+#include "db/readiness.h"
 #include "db/schemadifference.h"
 
 #include <QByteArray>
@@ -44,13 +45,24 @@ public:
 
     // Compares the database with what the Quorvo application needs: the eight inventory tables
     // with their columns (and the types the triggers rely on), the four triggers on p_k, then
-    // the accounts table where there is one (and the types the digest relies on), in this order.
+    // the accounts table where there is one (the types the digest relies on, and a key on the
+    // name), in this order.
     // Returns the first difference, or nothing when there is none. Reads only; a failing query
     // is thrown like any other statement. Made for the run before addUser, which creates a
     // missing accounts table.
     std::optional<SchemaDifference> checkSchema();
 
+    // What would keep a run from leaving a database the Quorvo application can work with: the
+    // rights of the account (where it may see them), binary logging that refuses the triggers,
+    // and tables and triggers that exist in another layout. Reads only, so that a run refused
+    // here leaves the database as it was; a failing query is thrown like any other statement.
+    ReadinessProblems checkReadiness();
+
 private:
+    // Every difference, in the order of checkSchema; with existingOnly, none for a table or
+    // trigger that is missing.
+    QList<SchemaDifference> schemaDifferences(bool existingOnly);
+
     std::unique_ptr<QSqlDatabase> db;
     QString connName;
 };

@@ -89,6 +89,13 @@ const QString TriggersQuery =
     QStringLiteral("select trigger_name, event_object_table, action_timing, event_manipulation "
                    "from information_schema.triggers where trigger_schema = database()");
 
+// Unique indexes on users.username alone, whole: one on more columns, or on a prefix of the name,
+// lets two accounts share a name.
+const QString UniqueUsernameQuery = QStringLiteral(
+    "select index_name from information_schema.statistics where table_schema = database() and "
+    "table_name = 'users' and non_unique = 0 group by index_name having count(*) = 1 and "
+    "lower(max(column_name)) = 'username' and max(sub_part) is null");
+
 // The widest name the setup dialog accepts, in characters.
 constexpr int AccountNameLength = 25;
 constexpr int DigestLength = 20;
@@ -129,9 +136,10 @@ bool fits(Need need, const FoundColumn &found)
 
 } // namespace
 
-std::optional<SchemaDifference> InventoryDb::checkSchema()
+QList<SchemaDifference> InventoryDb::schemaDifferences(bool existingOnly)
 {
     using Kind = SchemaDifference::Kind;
+    QList<SchemaDifference> differences;
     QSqlQuery query(*db);
 
     // Table names as the server stores them; column names, which the server matches without
@@ -145,33 +153,35 @@ std::optional<SchemaDifference> InventoryDb::checkSchema()
             {query.value(2).toString().toLower(), query.value(3).toString(),
              query.value(4).toLongLong(), query.value(5).toString().toLower()});
 
-    const auto compareColumns =
-        [&tables](const auto &expectedColumns) -> std::optional<SchemaDifference> {
+    const auto compareColumns = [&](const auto &expectedColumns) {
+        QString lastMissing;
         for (const ExpectedColumn &expected : expectedColumns) {
             const QString table = QString::fromLatin1(expected.table);
             const QString column = QString::fromLatin1(expected.column);
             const auto foundTable = tables.constFind(table);
-            if (foundTable == tables.cend())
-                return SchemaDifference{Kind::MissingTable, table, {}, {}, {}, {}};
+            if (foundTable == tables.cend()) {
+                if (!existingOnly && table != lastMissing)
+                    differences.append({Kind::MissingTable, table, {}, {}, {}, {}});
+                lastMissing = table;
+                continue;
+            }
             const auto found = foundTable->constFind(column.toLower());
-            if (found == foundTable->cend())
-                return SchemaDifference{Kind::MissingColumn, table, column, {}, {}, {}};
-            if (!fits(expected.need, *found)) {
+            if (found == foundTable->cend()) {
+                differences.append({Kind::MissingColumn, table, column, {}, {}, {}});
+            } else if (!fits(expected.need, *found)) {
                 QString foundType = found->columnType;
                 if (expected.need == Need::PasswordBytes && !found->characterSet.isEmpty())
                     foundType += QStringLiteral(" character set ") + found->characterSet;
-                return SchemaDifference{Kind::WrongColumnType,
-                                        table,
-                                        column,
-                                        {},
-                                        QString::fromLatin1(expected.type),
-                                        foundType};
+                differences.append({Kind::WrongColumnType,
+                                    table,
+                                    column,
+                                    {},
+                                    QString::fromLatin1(expected.type),
+                                    foundType});
             }
         }
-        return std::nullopt;
     };
-    if (auto difference = compareColumns(InventoryColumns))
-        return difference;
+    compareColumns(InventoryColumns);
 
     // Trigger names are unique within a database, so a name on another table keeps the
     // trigger of p_k from being created.
@@ -194,15 +204,35 @@ std::optional<SchemaDifference> InventoryDb::checkSchema()
         const QString name = QString::fromLatin1(expected.name);
         const QString timingAndEvent = QString::fromLatin1(expected.timingAndEvent);
         const auto found = triggers.constFind(name);
-        if (found == triggers.cend())
-            return SchemaDifference{Kind::MissingTrigger, table, {}, name, {}, {}};
-        if (found->table != table)
-            return SchemaDifference{Kind::TriggerOnOtherTable, table, {}, name, {}, found->table};
-        if (found->timingAndEvent != timingAndEvent)
-            return SchemaDifference{Kind::WrongTriggerEvent, table, {}, name, timingAndEvent,
-                                    found->timingAndEvent};
+        if (found == triggers.cend()) {
+            if (!existingOnly)
+                differences.append({Kind::MissingTrigger, table, {}, name, {}, {}});
+        } else if (found->table != table) {
+            differences.append({Kind::TriggerOnOtherTable, table, {}, name, {}, found->table});
+        } else if (found->timingAndEvent != timingAndEvent) {
+            differences.append(
+                {Kind::WrongTriggerEvent, table, {}, name, timingAndEvent, found->timingAndEvent});
+        }
     }
-    if (!tables.contains(QStringLiteral("users")))
+
+    // A run creates the accounts table with the first account.
+    const QString users = QStringLiteral("users");
+    if (!tables.contains(users))
+        return differences;
+    compareColumns(AccountColumns);
+    // Without a key the server stores a second account of the same name, and a login would
+    // take either one.
+    if (!query.exec(UniqueUsernameQuery))
+        throw classifyError(query.lastError());
+    if (!query.next())
+        differences.append({Kind::NotUnique, users, QStringLiteral("username"), {}, {}, {}});
+    return differences;
+}
+
+std::optional<SchemaDifference> InventoryDb::checkSchema()
+{
+    const QList<SchemaDifference> differences = schemaDifferences(false);
+    if (differences.isEmpty())
         return std::nullopt;
-    return compareColumns(AccountColumns);
+    return differences.first();
 }

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-// The first place where the database differs from what the Quorvo application needs, as
+// A place where the database differs from what the Quorvo application needs, as
 // InventoryDb::checkSchema finds it. Names are those of the database; `expected` is what the
 // setup tool would have created, `found` what the database holds instead.
 struct SchemaDifference
@@ -14,6 +14,7 @@ struct SchemaDifference
         MissingTrigger,      // trigger, and the table it belongs on
         TriggerOnOtherTable, // trigger, the table it belongs on; found: the table it is on
         WrongTriggerEvent,   // trigger, its table; expected and found timing and event
+        NotUnique,           // table, column: no primary key or unique index on it alone
     };
 
     Kind kind;

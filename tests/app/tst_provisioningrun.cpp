@@ -1,4 +1,5 @@
 #include "app/provisioningrun.h"
+#include "settings/connectionsettings.h"
 #include "app/schemamessage.h"
 #include "db/dberror.h"
 #include "db/inventorydb.h"
@@ -9,19 +10,40 @@
 #include <QScopeGuard>
 #include <QtTest>
 
-
 using testdatabase::DatabaseCase;
 using testdatabase::LimitedAccount;
 
 namespace {
 
-// What README.md names as the rights the account needs on ozrinventory.
-const QString NamedRights = QStringLiteral("CREATE, REFERENCES, TRIGGER, INSERT, SELECT");
+// The line README.md gives for the account, on the case's database.
+const QString ReadmeRights =
+    QStringLiteral("SELECT, INSERT, UPDATE, DELETE, CREATE, REFERENCES, TRIGGER");
+const QString AllButTrigger = QStringLiteral("SELECT, INSERT, UPDATE, DELETE, CREATE, REFERENCES");
+
+// How a run ended, in short: what kept it from starting, or its error code, or "added".
+QStringList outcome(const RunResult &run)
+{
+    QStringList lines;
+    for (const MissingRight &missing : run.notReady.missingRights)
+        lines << missing.right + QStringLiteral(" on ") +
+                     (missing.tables.isEmpty() ? QStringLiteral("the database")
+                                               : missing.tables.join(u','));
+    if (run.notReady.triggersNeedSuper)
+        lines << QStringLiteral("binary logging");
+    for (const SchemaDifference &difference : run.notReady.differences)
+        lines << schemaDifferenceMessage(difference);
+    if (run.error != 0)
+        lines << QStringLiteral("error %1").arg(run.error);
+    if (run.added)
+        lines << QStringLiteral("added");
+    return lines;
+}
 
 } // namespace
 
 // How a provisioning run ends: with a database the Quorvo application can use and the account
-// stored, with the first difference from such a database, or with the server's reason.
+// stored, refused beforehand with every problem found and nothing changed, or with a
+// difference found after the schema was made.
 class TestProvisioningRun : public QObject, private DatabaseCase
 {
     Q_OBJECT
@@ -30,15 +52,18 @@ private slots:
     void init();
     void cleanup();
 
-    void shouldReportFirstDifference_data();
-    void shouldReportFirstDifference();
-    void shouldProvisionOrGiveServersReason_data();
-    void shouldProvisionOrGiveServersReason();
+    void shouldReportDifferenceAfterRun_data();
+    void shouldReportDifferenceAfterRun();
+    void shouldRefuseAndChangeNothing_data();
+    void shouldRefuseAndChangeNothing();
+    void shouldLetAnotherAccountCheckKeysOutWithReadmeRights();
 
 private:
-    // A whole run for the account "admin", in this thread.
-    RunResult provision() const;
+    // A whole run in this thread, with the account of ConnectionSettings.
+    RunResult provision(const QString &user = QStringLiteral("admin")) const;
     int accounts() const;
+    // Tables with their columns, triggers and accounts, as the database holds them.
+    QStringList snapshot() const;
 };
 
 void TestProvisioningRun::init()
@@ -53,12 +78,12 @@ void TestProvisioningRun::cleanup()
     endCase();
 }
 
-RunResult TestProvisioningRun::provision() const
+RunResult TestProvisioningRun::provision(const QString &user) const
 {
     ProvisioningRun run(connectionName, scratch->databaseName());
     RunResult result;
     connect(&run, &ProvisioningRun::finished, [&result](const RunResult &r) { result = r; });
-    run.run(QStringLiteral("admin"), QStringLiteral("secret"));
+    run.run(user, QStringLiteral("secret"));
     return result;
 }
 
@@ -68,45 +93,29 @@ int TestProvisioningRun::accounts() const
     return count.size() == 1 ? count.first().toInt() : 0; // no table: no account
 }
 
-void TestProvisioningRun::shouldReportFirstDifference_data()
+QStringList TestProvisioningRun::snapshot() const
+{
+    return scratch->rows(QStringLiteral(
+               "select table_name, column_name, column_type from information_schema.columns "
+               "where table_schema = database() order by 1, 2")) +
+           scratch->rows(QStringLiteral(
+               "select trigger_name, event_object_table, action_timing, event_manipulation from "
+               "information_schema.triggers where trigger_schema = database() order by 1")) +
+           scratch->rows(QStringLiteral("select username, hex(password) from users"));
+}
+
+void TestProvisioningRun::shouldReportDifferenceAfterRun_data()
 {
     QTest::addColumn<QStringList>("before"); // statements before the run
     QTest::addColumn<QStringList>("after");  // and after it, before a second check
     QTest::addColumn<QString>("message");    // empty: no difference
 
     QTest::newRow("what the run made") << QStringList{} << QStringList{} << QString();
-    // The triggers go in over it; the first checkout would fail on the missing column.
-    QTest::newRow("pkeys of an older layout")
-        << QStringList{"create table pkeys (TagNum int primary key, KeyName varchar(10), "
-                       "Total int)"}
-        << QStringList{} << "The table pkeys lacks the column InInv.";
-    // Its name keeps the trigger of p_k from being made; the run passes that over.
-    QTest::newRow("checkout_keys on another table")
-        << QStringList{"create table legacy (a int)",
-                       "create trigger checkout_keys AFTER INSERT ON legacy FOR EACH ROW "
-                       "set @a = 1"}
-        << QStringList{} << "The trigger checkout_keys is on the table legacy, not on p_k.";
-    // The text column of earlier setups keeps the digest's bytes in a one-byte character set
-    // only; this database's own is utf8mb4.
+    // The text column of earlier setups keeps the digest's bytes in a one-byte character set.
     QTest::newRow("users of earlier setups, in latin1")
         << QStringList{"create table users (username varchar(25) primary key, password "
                        "varchar(30)) character set latin1"}
         << QStringList{} << QString();
-    QTest::newRow("users with a text password column in utf8mb4")
-        << QStringList{"create table users (username varchar(25) primary key, password "
-                       "varchar(30))"}
-        << QStringList{}
-        << "The column users.password has the type varchar(30) character set utf8mb4; it must "
-           "be varbinary(30).";
-    QTest::newRow("checkout date kept as text")
-        << QStringList{"create table p_k (TransactionID int primary key, Tnumber char(9), "
-                       "TagNum int, NumOut int, DateOut varchar(10), DateDue date)"}
-        << QStringList{} << "The column p_k.DateOut has the type varchar(10); it must be date.";
-    QTest::newRow("account names cut short")
-        << QStringList{"create table users (username varchar(16) primary key, password "
-                       "varbinary(20))"}
-        << QStringList{}
-        << "The column users.username has the type varchar(16); it must be varchar(25).";
     QTest::newRow("a trigger on another event")
         << QStringList{}
         << QStringList{"drop trigger change_keys",
@@ -118,7 +127,7 @@ void TestProvisioningRun::shouldReportFirstDifference_data()
                                   << "The database lacks the table g_r.";
 }
 
-void TestProvisioningRun::shouldReportFirstDifference()
+void TestProvisioningRun::shouldReportDifferenceAfterRun()
 {
     QFETCH(QStringList, before);
     QFETCH(QStringList, after);
@@ -128,97 +137,181 @@ void TestProvisioningRun::shouldReportFirstDifference()
     for (const QString &statement : before)
         QVERIFY2(scratch->exec(statement, &failure), qPrintable(failure));
     RunResult run = provision();
-    QCOMPARE(run.error, 0);
-    // Nothing is added to a database the Quorvo application cannot use; elsewhere the digest's
-    // bytes are stored unchanged.
-    QCOMPARE(accounts(), run.difference ? 0 : 1);
-    if (!run.difference)
-        QCOMPARE(scratch->value(QStringLiteral("select hex(password) from users")),
-                 QString::fromLatin1(
-                     testsupport::digestVector(QStringLiteral("even length, lower-case user name"))
-                         .digest.toHex()
-                         .toUpper()));
-    if (!after.isEmpty()) {
-        QCOMPARE(run.difference.has_value(), false);
-        for (const QString &statement : after)
-            QVERIFY2(scratch->exec(statement, &failure), qPrintable(failure));
-        run.difference = InventoryDb(connectionName, scratch->databaseName()).checkSchema();
-    }
+    QCOMPARE(outcome(run), QStringList{"added"});
+    // The digest's bytes are stored unchanged.
+    QCOMPARE(scratch->value(QStringLiteral("select hex(password) from users")),
+             QString::fromLatin1(
+                 testsupport::digestVector(QStringLiteral("even length, lower-case user name"))
+                     .digest.toHex()
+                     .toUpper()));
+    for (const QString &statement : after)
+        QVERIFY2(scratch->exec(statement, &failure), qPrintable(failure));
+    run.difference = InventoryDb(connectionName, scratch->databaseName()).checkSchema();
     QCOMPARE(run.difference ? schemaDifferenceMessage(*run.difference) : QString(), message);
 }
 
-// With an account of the case's own that holds only some rights, on a server with binary
-// logging on.
-void TestProvisioningRun::shouldProvisionOrGiveServersReason_data()
+// An account of the case's own on a server with binary logging on. Statements may name {db}
+// ({db\\_}: with '_' escaped), {account} and {role}; "provisioned" runs the account through once
+// first, as "first".
+void TestProvisioningRun::shouldRefuseAndChangeNothing_data()
 {
-    QTest::addColumn<QString>("rights"); // on the database
-    QTest::addColumn<bool>("super");
+    QTest::addColumn<QStringList>("statements");
     QTest::addColumn<bool>("trustCreators"); // log_bin_trust_function_creators on the server
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QString>("reasonStart");
-    QTest::addColumn<int>("tables");
-    QTest::addColumn<int>("triggers");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QStringList>("outcome");
 
-    QTest::newRow("the named rights and SUPER")
-        << NamedRights << true << false << 0 << QString() << 9 << 4;
-    QTest::newRow("the named rights, the server trusting trigger creators")
-        << NamedRights << false << true << 0 << QString() << 9 << 4;
-    // Binary logging stops the run at the first trigger, with eight tables made.
-    QTest::newRow("no SUPER") << NamedRights << false << false << int{DbError::Unclassified}
-                              << "1419: You do not have the SUPER privilege and binary logging "
-                                 "is enabled"
-                              << 8 << 0;
-    // The server asks for SUPER before it looks at the TRIGGER right.
-    QTest::newRow("no TRIGGER right")
-        << "CREATE, REFERENCES, INSERT, SELECT" << true << false << int{DbError::Unclassified}
-        << "1142: TRIGGER command denied to user" << 8 << 0;
+    const QString onDb = QStringLiteral(" ON `{db}`.* TO {account}");
+    const auto grant = [&](const QString &rights) { return "GRANT " + rights + onDb; };
+    QTest::newRow("the README's rights")
+        << QStringList{grant(ReadmeRights)} << true << "admin" << QStringList{"added"};
+    QTest::newRow("SUPER instead of trusted creators")
+        << QStringList{grant(ReadmeRights), "GRANT SUPER ON *.* TO {account}"} << false << "admin"
+        << QStringList{"added"};
+    QTest::newRow("through a role")
+        << QStringList{"CREATE ROLE {role}", "GRANT " + ReadmeRights + " ON `{db}`.* TO {role}",
+                       "GRANT {role} TO {account}", "SET DEFAULT ROLE {role} FOR {account}"}
+        << true << "admin" << QStringList{"added"};
+    QTest::newRow("globally") << QStringList{"GRANT " + ReadmeRights + " ON *.* TO {account}"}
+                              << true << "admin" << QStringList{"added"};
+    QTest::newRow("through a wildcard database")
+        << QStringList{"GRANT " + ReadmeRights + " ON `quorvo\\_t%`.* TO {account}"} << true
+        << "admin" << QStringList{"added"};
+    // The server takes the rights of the most specific database grant alone: here the one
+    // that names the database, '_' escaped.
+    QTest::newRow("a wildcard behind the database's own grant")
+        << QStringList{"GRANT ALL ON `quorvo%`.* TO {account}",
+                       "GRANT SELECT, INSERT, UPDATE, CREATE, REFERENCES, TRIGGER ON `{db\\_}`.* "
+                       "TO {account}"}
+        << true << "admin" << QStringList{"DELETE on the database"};
+    QTest::newRow("TRIGGER on p_k alone")
+        << QStringList{"create table p_k (TransactionID int primary key auto_increment, Tnumber "
+                       "char(9), TagNum int, NumOut int, DateOut date, DateDue date)",
+                       grant(AllButTrigger), "GRANT TRIGGER ON `{db}`.p_k TO {account}"}
+        << true << "admin" << QStringList{"added"};
+    const QStringList rights = ReadmeRights.split(QStringLiteral(", "));
+    for (const QString &right : rights) {
+        QStringList others = rights;
+        others.removeOne(right);
+        QTest::addRow("no %s", qPrintable(right))
+            << QStringList{grant(others.join(QStringLiteral(", ")))} << true << "admin"
+            << QStringList{right + (right == u"TRIGGER" ? " on p_k" : " on the database")};
+    }
+    QTest::newRow("binary logging without SUPER")
+        << QStringList{grant(ReadmeRights)} << false << "admin" << QStringList{"binary logging"};
+    QTest::newRow("older tables, keyless users, every problem at once")
+        << QStringList{grant(ReadmeRights),
+                       "create table pkeys (TagNum int primary key, KeyName varchar(10), Total "
+                       "int)",
+                       "create table p_k (TransactionID int primary key, Tnumber char(9), TagNum "
+                       "int, DateOut varchar(10), DateDue date)",
+                       "create trigger checkout_keys AFTER INSERT ON pkeys FOR EACH ROW set @a = 1",
+                       "create table users (username varchar(16), password varchar(30))"}
+        << false << "admin"
+        << QStringList{"binary logging",
+                       "The table pkeys lacks the column InInv.",
+                       "The table p_k lacks the column NumOut.",
+                       "The column p_k.DateOut has the type varchar(10); it must be date.",
+                       "The trigger checkout_keys is on the table pkeys, not on p_k.",
+                       "The column users.username has the type varchar(16); it must be "
+                       "varchar(25).",
+                       "The column users.password has the type varchar(30) character set "
+                       "utf8mb4; it must be varbinary(30).",
+                       "The column users.username has no primary key or unique index: two "
+                       "accounts could have the same name."};
+    // A server that would store the name changed: the strict session refuses it instead.
+    const QString nonStrict = QStringLiteral("set global sql_mode = ''");
+    QTest::newRow("a name the latin1 column cannot hold")
+        << QStringList{grant(ReadmeRights), nonStrict,
+                       "create table users (username varchar(25) primary key, password "
+                       "varbinary(30)) character set latin1",
+                       "provisioned"}
+        << true << QStringLiteral("Łukasz") << QStringList{"error 6"};
+    QTest::newRow("an emoji in a utf8mb3 column")
+        << QStringList{grant(ReadmeRights), nonStrict,
+                       "create table users (username varchar(25) primary key, password "
+                       "varbinary(30)) character set utf8mb3",
+                       "provisioned"}
+        << true << QStringLiteral("key\U0001F511") << QStringList{"error 6"};
 }
 
-void TestProvisioningRun::shouldProvisionOrGiveServersReason()
+void TestProvisioningRun::shouldRefuseAndChangeNothing()
 {
-    QFETCH(QString, rights);
-    QFETCH(bool, super);
+    QFETCH(QStringList, statements);
     QFETCH(bool, trustCreators);
-    QFETCH(int, code);
-    QFETCH(QString, reasonStart);
+    QFETCH(QString, user);
     QVERIFY2(scratch->value(QStringLiteral("select @@log_bin")) == QLatin1String("1"),
              "The test server runs without binary logging; start it with QUORVO_DB_BINLOG=1, as "
              "scripts/test.sh does");
 
     LimitedAccount account(*admin);
     QVERIFY(account.isCreated());
-    QString failure;
-    QVERIFY2(account.grant(rights, QStringLiteral("`%1`.*").arg(scratch->databaseName()), &failure),
-             qPrintable(failure));
-    if (super)
-        QVERIFY(account.grant(QStringLiteral("SUPER"), QStringLiteral("*.*")));
-    const QString trusted =
-        scratch->value(QStringLiteral("select @@global.log_bin_trust_function_creators"));
+    const QString role = testdatabase::uniqueName(QStringLiteral("quorvo_r"));
+    const QString globals = scratch->value(
+        QStringLiteral("select concat(@@global.log_bin_trust_function_creators, ', sql_mode = ', "
+                       "quote(@@global.sql_mode))"));
     const auto restore = qScopeGuard([&] {
-        admin->exec(QStringLiteral("set global log_bin_trust_function_creators = %1").arg(trusted));
+        admin->exec(QStringLiteral("set global log_bin_trust_function_creators = ") + globals);
+        admin->exec(QStringLiteral("DROP ROLE IF EXISTS ") + role);
     });
     QVERIFY(admin->exec(QStringLiteral("set global log_bin_trust_function_creators = %1")
                             .arg(trustCreators ? 1 : 0)));
-
     ConnectionSettings::dbUser = account.userName();
     ConnectionSettings::dbPassword = LimitedAccount::Password;
-    const RunResult run = provision();
+    QString failure;
+    for (QString statement : statements) {
+        if (statement == u"provisioned") {
+            QCOMPARE(outcome(provision(QStringLiteral("first"))), QStringList{"added"});
+            continue;
+        }
+        QString escaped = scratch->databaseName();
+        statement.replace(QStringLiteral("{db\\_}"), escaped.replace(u'_', QStringLiteral("\\_")))
+            .replace(QStringLiteral("{db}"), scratch->databaseName())
+            .replace(QStringLiteral("{account}"),
+                     QStringLiteral("'%1'@'%'").arg(account.userName()))
+            .replace(QStringLiteral("{role}"), role);
+        QVERIFY2(scratch->exec(statement, &failure), qPrintable(failure));
+    }
 
-    QCOMPARE(run.error, code);
-    QCOMPARE(run.added, code == 0);
-    QVERIFY(!run.difference); // the check sees every table and trigger with these rights
-    QVERIFY2(run.reason.startsWith(reasonStart), qPrintable(run.reason));
-    QCOMPARE(run.reason.isEmpty(), code == 0);
-    QTEST(scratch
-              ->value(QStringLiteral("select count(*) from information_schema.tables where "
-                                     "table_schema = database()"))
-              .toInt(),
-          "tables");
-    QTEST(scratch
-              ->value(QStringLiteral("select count(*) from information_schema.triggers where "
-                                     "trigger_schema = database()"))
-              .toInt(),
-          "triggers");
+    const QStringList before = snapshot();
+    const RunResult run = provision(user);
+    QTEST(outcome(run), "outcome");
+    if (!run.added)
+        QCOMPARE(snapshot(), before);
+}
+
+// The triggers run with the rights of the account that made them; the Quorvo application uses
+// another session, here another account with the rights it needs itself.
+void TestProvisioningRun::shouldLetAnotherAccountCheckKeysOutWithReadmeRights()
+{
+    LimitedAccount setupAccount(*admin);
+    LimitedAccount clerk(*admin);
+    const QString onDb = QStringLiteral("`%1`.*").arg(scratch->databaseName());
+    QVERIFY(setupAccount.grant(ReadmeRights, onDb) &&
+            clerk.grant(QStringLiteral("SELECT, INSERT, UPDATE, DELETE"), onDb));
+    const QString trusted =
+        scratch->value(QStringLiteral("select @@global.log_bin_trust_function_creators"));
+    const auto restore = qScopeGuard([&] {
+        admin->exec(QStringLiteral("set global log_bin_trust_function_creators = ") + trusted);
+    });
+    QVERIFY(admin->exec(QStringLiteral("set global log_bin_trust_function_creators = 1")));
+    ConnectionSettings::dbUser = setupAccount.userName();
+    ConnectionSettings::dbPassword = LimitedAccount::Password;
+    QCOMPARE(outcome(provision()), QStringList{"added"});
+
+    ConnectionSettings::dbUser = clerk.userName();
+    const QString clerkConnection = testdatabase::uniqueName(QStringLiteral("clerk"));
+    const auto removeClerk = qScopeGuard([&] { QSqlDatabase::removeDatabase(clerkConnection); });
+    InventoryDb clerkDb(clerkConnection, scratch->databaseName());
+    for (const char *statement :
+         {"insert into people (Tnumber) values ('T00000001')",
+          "insert into pkeys (TagNum, Total, InInv) values (7, 5, 5)",
+          "insert into p_k (Tnumber, TagNum, NumOut) values ('T00000001', 7, 2)"})
+        QCOMPARE(testdatabase::rowsOn(clerkConnection, QString::fromLatin1(statement)),
+                 QStringList());
+    QCOMPARE(scratch->value(QStringLiteral("select InInv from pkeys")), QStringLiteral("3"));
+    QCOMPARE(testdatabase::rowsOn(clerkConnection, QStringLiteral("delete from p_k")),
+             QStringList());
+    QCOMPARE(scratch->value(QStringLiteral("select InInv from pkeys")), QStringLiteral("5"));
 }
 
 QTEST_GUILESS_MAIN(TestProvisioningRun)

@@ -53,7 +53,8 @@ void TestDbError::shouldClassifyByNumberAlone_data()
                                                         << "QMYSQL: Unable to connect"
                                                         << "Can't connect to server" << -100;
     QTest::newRow("connection killed") << "1927" << driver << "Connection was killed" << -100;
-    QTest::newRow("string too long") << "1406" << driver << "Data too long" << -100;
+    QTest::newRow("string too long") << "1406" << driver << "Data too long" << 6;
+    QTest::newRow("character the column lacks") << "1366" << driver << "Incorrect string" << 6;
     QTest::newRow("zero") << "0" << driver << "" << -100;
     QTest::newRow("minus two") << "-2" << driver << "" << -100;
 }

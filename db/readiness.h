@@ -1,0 +1,33 @@
+#pragma once
+
+#include "db/schemadifference.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// A right on the database that the account lacks, as its grants show.
+struct MissingRight
+{
+    QString right;      // as the server names it: "UPDATE"
+    QStringList tables; // the tables it lacks it on; empty where it lacks it on every one
+};
+
+// What keeps a run from leaving a database that the Quorvo application can work with, found
+// before the run changes anything. Empty when nothing was found.
+struct ReadinessProblems
+{
+    QString database;
+    QList<MissingRight> missingRights; // in the order of the rights the run checks
+    // Binary logging is on, log_bin_trust_function_creators is off and the account lacks SUPER:
+    // the server refuses the triggers.
+    bool triggersNeedSuper = false;
+    // Tables and triggers that exist and differ from what is needed; missing ones are not
+    // listed, as the run creates them.
+    QList<SchemaDifference> differences;
+
+    bool isEmpty() const
+    {
+        return missingRights.isEmpty() && !triggersNeedSuper && differences.isEmpty();
+    }
+};
