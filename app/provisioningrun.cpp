@@ -32,7 +32,7 @@ void ProvisioningRun::run(const QString &username, const QString &password)
         // A refusal half-way would leave part of the schema behind, and a success the Quorvo
         // application cannot use is worse: what can be seen beforehand is checked before the
         // first statement that changes anything.
-        result.notReady = inventoryDb->checkReadiness();
+        result.notReady = inventoryDb->checkReadiness(username);
         if (!result.notReady.isEmpty()) {
             emit finished(result);
             return;

@@ -84,5 +84,10 @@ QStringList readinessMessages(const ReadinessProblems &problems)
                      "SUPER, or set log_bin_trust_function_creators = 1.");
     for (const SchemaDifference &difference : problems.differences)
         messages << schemaDifferenceMessage(difference);
+    if (!problems.usernameCharset.isEmpty())
+        messages << QCoreApplication::translate(
+                        "setup", "The username holds a character that the column users.username "
+                                 "(character set %1) cannot store: choose another name.")
+                        .arg(problems.usernameCharset);
     return messages;
 }

@@ -54,9 +54,10 @@ public:
 
     // What would keep a run from leaving a database the Quorvo application can work with: the
     // rights of the account (where it may see them), binary logging that refuses the triggers,
-    // and tables and triggers that exist in another layout. Reads only, so that a run refused
-    // here leaves the database as it was; a failing query is thrown like any other statement.
-    ReadinessProblems checkReadiness();
+    // tables and triggers that exist in another layout, and a user name that the accounts
+    // table cannot hold. Reads only, so that a run refused here leaves the database as it was;
+    // a failing query is thrown like any other statement.
+    ReadinessProblems checkReadiness(const QString &username);
 
 private:
     // Every difference, in the order of checkSchema; with existingOnly, none for a table or

@@ -25,9 +25,13 @@ struct ReadinessProblems
     // Tables and triggers that exist and differ from what is needed; missing ones are not
     // listed, as the run creates them.
     QList<SchemaDifference> differences;
+    // The character set of users.username (of the database, where the run is yet to create
+    // the table) when it lacks a character of the user name; empty otherwise.
+    QString usernameCharset;
 
     bool isEmpty() const
     {
-        return missingRights.isEmpty() && !triggersNeedSuper && differences.isEmpty();
+        return missingRights.isEmpty() && !triggersNeedSuper && differences.isEmpty() &&
+               usernameCharset.isEmpty();
     }
 };

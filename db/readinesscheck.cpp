@@ -19,6 +19,18 @@ const QString ServerQuery =
 // The account's own grants, those of the role enabled in the session (with the roles granted to
 // it) and those to PUBLIC. information_schema shows only the first of these.
 const QString GrantsQuery = QStringLiteral("SHOW GRANTS");
+// The character set that the user name is stored in: the column's, or the database's for the
+// accounts table that the run is yet to create.
+const QString UsernameCharsetQuery = QStringLiteral(
+    "select coalesce((select CHARACTER_SET_NAME from information_schema.COLUMNS where "
+    "TABLE_SCHEMA = database() and TABLE_NAME = 'users' and COLUMN_NAME = 'username'), "
+    "@@character_set_database)");
+// Whether the name comes back unchanged from that character set. A character that it lacks
+// turns into '?' there, which a server out of strict mode would store, and a strict one refuse
+// only after the tables were made.
+const QString UsernameRoundTrip =
+    QStringLiteral("select cast(convert(convert(? using %1) using utf8mb4) as binary) = "
+                   "cast(convert(? using utf8mb4) as binary)");
 
 // Every table of the run. The Quorvo application reads and changes each of them with the
 // account of Quorvo.conf, and the run creates each one (also when it exists: "if not exists"
@@ -140,7 +152,7 @@ bool holds(const Rights &rights, const QString &right)
 
 } // namespace
 
-ReadinessProblems InventoryDb::checkReadiness()
+ReadinessProblems InventoryDb::checkReadiness(const QString &username)
 {
     ReadinessProblems problems;
     QSqlQuery query(*db);
@@ -212,5 +224,20 @@ ReadinessProblems InventoryDb::checkReadiness()
     }
 
     problems.differences = schemaDifferences(true);
+
+    if (!query.exec(UsernameCharsetQuery) || !query.next())
+        throw classifyError(query.lastError());
+    const QString charset = query.value(0).toString();
+    // The name goes into the statement as it is, so it must be one.
+    static const QRegularExpression charsetName(QStringLiteral("^[A-Za-z0-9_]+$"));
+    if (charsetName.match(charset).hasMatch()) {
+        query.prepare(UsernameRoundTrip.arg(charset));
+        query.addBindValue(username);
+        query.addBindValue(username);
+        if (!query.exec() || !query.next())
+            throw classifyError(query.lastError());
+        if (query.value(0).toInt() != 1)
+            problems.usernameCharset = charset;
+    }
     return problems;
 }
