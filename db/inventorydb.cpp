@@ -22,7 +22,9 @@ const QString ConnectOptions = QStringLiteral(
 // would otherwise keep a statement waiting for a day, the server's default. Both limits stay
 // below the read timeout, so a lock wait ends with the server's own refusal. A strict session
 // refuses a value that a column cannot hold, where a server in another mode would store it
-// changed (a name cut short, a letter as '?') and report success.
+// changed (a name cut short, a letter as '?') and report success. The triggers keep the mode of
+// the session that creates them; on InnoDB tables it adds nothing to the server's default
+// STRICT_TRANS_TABLES, and the trigger bodies store only values that fit.
 const QString SessionSettings[] = {
     QStringLiteral("SET SESSION lock_wait_timeout = 10"),
     QStringLiteral("SET SESSION innodb_lock_wait_timeout = 10"),

@@ -10,8 +10,6 @@
 #include <QSqlQuery>
 #include <QVariant>
 
-#include <algorithm>
-
 namespace {
 
 const QString ServerQuery =
@@ -37,10 +35,31 @@ const QString UsernameRoundTrip =
 // asks for the right first).
 const char *const Tables[] = {"people", "pkeys", "p_k", "groups", "p_g",
                               "rooms",  "k_r",   "g_r", "users"};
-const char *const EveryTableRights[] = {"SELECT", "INSERT", "UPDATE",
-                                        "DELETE", "CREATE", "REFERENCES"};
-// The triggers run with the rights of the account that created them: now_date_pk sets a
-// column of p_k, the other three update pkeys; both need SELECT and UPDATE, asked for above.
+
+// The rights that the server itself is asked about: preparing a statement checks the rights on
+// its tables, also on tables that do not exist yet, and executes nothing. The server's answer
+// counts the grants of every kind exactly as it will for the run and for the application, where
+// its rules for several database grants that cover one name (which of them applies) cannot be
+// read off SHOW GRANTS reliably. The triggers run with the rights of the account that created
+// them: now_date_pk sets a column of p_k, the other three update pkeys, so both need SELECT and
+// UPDATE, asked for here on every table. %1 is the table.
+struct Probe
+{
+    const char *right;
+    const char *statement;
+};
+const Probe Probes[] = {
+    {"SELECT", "select 1 from %1"},
+    {"INSERT", "insert into %1 () values ()"},
+    {"UPDATE", "update %1 set quorvo_probe = 1"},
+    {"DELETE", "delete from %1"},
+    {"CREATE", "create table %1 (quorvo_probe int)"},
+};
+constexpr int TableAccessDenied = 1142;
+constexpr int ColumnAccessDenied = 1143;
+
+// Rights that preparing a statement does not check; they are read from SHOW GRANTS instead.
+const char *const ReferencesRight = "REFERENCES";
 const char *const TriggerTable = "p_k";
 const char *const TriggerRight = "TRIGGER";
 
@@ -50,12 +69,16 @@ using Rights = QSet<QString>;
 // table. Column rights and routine rights are not counted.
 struct Grant
 {
-    QString grantee;
     bool global = false;
     QString database; // a pattern ('%', '_', '\' escapes) where table is empty
     QString table;
     Rights rights;
 };
+
+QString quoted(QString identifier)
+{
+    return u'`' + identifier.replace(u'`', QStringLiteral("``")) + u'`';
+}
 
 QString unquote(QString identifier)
 {
@@ -101,7 +124,6 @@ std::optional<Grant> parseGrant(const QString &line)
         return std::nullopt;
     Grant grant;
     grant.rights = parseRights(match.captured(1));
-    grant.grantee = match.captured(4);
     if (match.captured(2) == u"*")
         grant.global = true;
     else
@@ -130,19 +152,6 @@ bool covers(const QString &pattern, const QString &name)
                               QRegularExpression::DotMatchesEverythingOption)
         .match(name)
         .hasMatch();
-}
-
-// Of several database grants to one grantee that cover a name, the server takes only the most
-// specific: a name without wildcards first, then the one whose first wildcard comes latest.
-int specificity(const QString &pattern)
-{
-    for (int i = 0; i < pattern.size(); ++i) {
-        if (pattern.at(i) == u'\\' && i + 1 < pattern.size())
-            ++i;
-        else if (pattern.at(i) == u'%' || pattern.at(i) == u'_')
-            return pattern == u"%" ? 1 : std::min(i + 2, 127);
-    }
-    return pattern.isEmpty() ? 0 : 128;
 }
 
 bool holds(const Rights &rights, const QString &right)
@@ -177,28 +186,45 @@ ReadinessProblems InventoryDb::checkReadiness(const QString &username)
     }
     rightsKnown = rightsKnown && !grants.isEmpty();
 
+    QStringList everyTable;
+    for (const char *table : Tables)
+        everyTable << QString::fromLatin1(table);
+    // A right lacking on every table is named for the database.
+    const auto addMissing = [&](const char *right, const QStringList &without) {
+        if (!without.isEmpty())
+            problems.missingRights.append(
+                {QString::fromLatin1(right), without == everyTable ? QStringList() : without});
+    };
+
+    for (const Probe &probe : Probes) {
+        QStringList without;
+        for (const QString &table : std::as_const(everyTable)) {
+            QSqlQuery statement(*db);
+            const QString name = quoted(problems.database) + u'.' + quoted(table);
+            if (statement.prepare(QString::fromLatin1(probe.statement).arg(name)))
+                continue;
+            const int number = sqlErrorNumber(statement.lastError());
+            if (number == TableAccessDenied || number == ColumnAccessDenied)
+                without << table;
+            else if (number < 1000 || number >= 2000)
+                throw classifyError(statement.lastError()); // the client's: the connection
+        }
+        addMissing(probe.right, without);
+    }
+
     if (rightsKnown) {
-        Rights global;
-        QHash<QString, QList<const Grant *>> databaseGrants; // by grantee, those that cover it
+        // Any grant that covers the database counts: of several, the server may take one alone,
+        // but which one it takes is not to be read here, and only a lack that was seen refuses.
+        Rights onDatabase;
         QHash<QString, Rights> tableRights;
         for (const Grant &grant : std::as_const(grants)) {
             if (grant.global)
-                global += grant.rights;
+                onDatabase += grant.rights;
             else if (!grant.table.isEmpty() && grant.database == problems.database)
                 tableRights[grant.table] += grant.rights;
             else if (grant.table.isEmpty() && covers(grant.database, problems.database))
-                databaseGrants[grant.grantee] << &grant;
+                onDatabase += grant.rights;
         }
-        Rights onDatabase = global;
-        for (const QList<const Grant *> &ofGrantee : std::as_const(databaseGrants)) {
-            int best = 0;
-            for (const Grant *grant : ofGrantee)
-                best = std::max(best, specificity(grant->database));
-            for (const Grant *grant : ofGrantee)
-                if (specificity(grant->database) == best)
-                    onDatabase += grant->rights;
-        }
-
         const auto lacking = [&](const QString &right, const QStringList &tables) {
             QStringList without;
             for (const QString &table : tables)
@@ -206,19 +232,14 @@ ReadinessProblems InventoryDb::checkReadiness(const QString &username)
                     without << table;
             return without;
         };
-        QStringList everyTable;
-        for (const char *table : Tables)
-            everyTable << QString::fromLatin1(table);
-        for (const char *right : EveryTableRights) {
-            const QStringList without = lacking(QString::fromLatin1(right), everyTable);
-            if (!without.isEmpty())
-                problems.missingRights.append(
-                    {QString::fromLatin1(right), without == everyTable ? QStringList() : without});
-        }
+        addMissing(ReferencesRight, lacking(QString::fromLatin1(ReferencesRight), everyTable));
         const QStringList triggerTable{QString::fromLatin1(TriggerTable)};
-        if (!lacking(QString::fromLatin1(TriggerRight), triggerTable).isEmpty())
-            problems.missingRights.append({QString::fromLatin1(TriggerRight), triggerTable});
+        addMissing(TriggerRight, lacking(QString::fromLatin1(TriggerRight), triggerTable));
 
+        Rights global;
+        for (const Grant &grant : std::as_const(grants))
+            if (grant.global)
+                global += grant.rights;
         problems.triggersNeedSuper =
             binaryLogging && !creatorsTrusted && !holds(global, QStringLiteral("SUPER"));
     }

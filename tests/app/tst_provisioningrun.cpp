@@ -185,6 +185,17 @@ void TestProvisioningRun::shouldRefuseAndChangeNothing_data()
                        "GRANT SELECT, INSERT, UPDATE, CREATE, REFERENCES, TRIGGER ON `{db\\_}`.* "
                        "TO {account}"}
         << true << "admin" << QStringList{"DELETE on the database"};
+    // The roles count as one: their most specific database grant alone applies.
+    QTest::newRow("a wildcard of a nested role behind the database's own grant")
+        << QStringList{"CREATE ROLE {role}",
+                       "CREATE ROLE {role}_n",
+                       "GRANT SELECT, INSERT, DELETE, CREATE, REFERENCES, TRIGGER ON `{db\\_}`.* "
+                       "TO {role}",
+                       "GRANT UPDATE ON `quorvo%`.* TO {role}_n",
+                       "GRANT {role}_n TO {role}",
+                       "GRANT {role} TO {account}",
+                       "SET DEFAULT ROLE {role} FOR {account}"}
+        << true << "admin" << QStringList{"UPDATE on the database"};
     QTest::newRow("TRIGGER on p_k alone")
         << QStringList{"create table p_k (TransactionID int primary key auto_increment, Tnumber "
                        "char(9), TagNum int, NumOut int, DateOut date, DateDue date)",
@@ -250,7 +261,7 @@ void TestProvisioningRun::shouldRefuseAndChangeNothing()
                        "quote(@@global.sql_mode))"));
     const auto restore = qScopeGuard([&] {
         admin->exec(QStringLiteral("set global log_bin_trust_function_creators = ") + globals);
-        admin->exec(QStringLiteral("DROP ROLE IF EXISTS ") + role);
+        admin->exec(QStringLiteral("DROP ROLE IF EXISTS %1, %1_n").arg(role));
     });
     QVERIFY(admin->exec(QStringLiteral("set global log_bin_trust_function_creators = %1")
                             .arg(trustCreators ? 1 : 0)));
