@@ -2,6 +2,7 @@
 
 #include "ui_dataconfig.h"
 
+#include "app/busycursor.h"
 #include "app/fittocontents.h"
 #include "app/showerror.h"
 #include "settings/connectionsettings.h"
@@ -66,7 +67,11 @@ void DataConfig::accept()
     }
 
     FileProblem problem;
-    const RewriteFailure failure = rewriteSettingsFile(SettingsFileName, changes, &problem);
+    const RewriteFailure failure = [&] {
+        // A save waits up to two seconds for another copy's save of the same file to end.
+        const BusyCursor busy;
+        return rewriteSettingsFile(SettingsFileName, changes, &problem);
+    }();
     if (failure == RewriteFailure::None)
         QDialog::accept();
     else

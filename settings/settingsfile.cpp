@@ -99,6 +99,14 @@ bool decodesCleanly(const QByteArray &encoding, QByteArrayView bytes)
     return decoder.isValid() && !decoder.hasError();
 }
 
+// The decoder takes a lone half of a character pair for a character of its own.
+bool validUtf16(const SettingsText &text, QByteArrayView bytes)
+{
+    QStringDecoder decoder(text.encoding.constData(), QStringConverter::Flag::Stateless);
+    const QString decoded = decoder.decode(bytes);
+    return !decoder.hasError() && QStringView(decoded).isValidUtf16();
+}
+
 // The encoding of the file and the mark that names it, if any. A UTF-16 mark, as a Windows
 // editor writes for "Unicode", settles it. Otherwise the file names no encoding: a file in the
 // system's encoding (UTF-8 outside Windows, the code page on Windows) reads as it always has.
@@ -187,7 +195,14 @@ std::optional<SettingsText> readSettingsText(const QString &fileName, FileProble
 
     SettingsText text;
     std::tie(text.mark, text.encoding) = encodingOf(bytes);
-    text.lines = linesOf(bytes.sliced(text.mark.size()), text);
+    const QByteArray body = bytes.sliced(text.mark.size());
+    // UTF-16 cut short, or with half a character pair: a changed line written after it would be
+    // out of step with every character before it, and read back as something else.
+    if (text.encoding.startsWith("UTF-16") && (body.size() % 2 != 0 || !validUtf16(text, body))) {
+        problem = {absolutePath(fileName), QStringLiteral("Not valid UTF-16")};
+        return std::nullopt;
+    }
+    text.lines = linesOf(body, text);
     return text;
 }
 
@@ -206,7 +221,7 @@ RewriteFailure lockForSaving(QLockFile &lock, const QString &lockName, bool link
     QString application;
     if (lock.error() != QLockFile::LockFailedError) {
         if (lock.error() != QLockFile::PermissionError) {
-            problem.reason = QStringLiteral("The lock file could not be made");
+            problem.reason = notAFile(QFileInfo(lockName)).value_or(qt_error_string());
             return RewriteFailure::CreateFailed;
         }
         problem.reason = QStringLiteral("Permission denied");

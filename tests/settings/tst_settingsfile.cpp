@@ -284,6 +284,14 @@ void TestSettingsFile::shouldRefuseWithoutWriting_data()
         << EightBit << SettingsChanges{QStringLiteral("h\u0151st"), {}, {}}
         << RewriteFailure::ValueNotEncodable;
     QTest::newRow("another save holds the lock") << EightBit << AllNew << RewriteFailure::Busy;
+    // A changed line written after half a character would read back as other characters.
+    QTest::newRow("UTF-16 with an odd byte")
+        << utf16(QStringLiteral("hname:h\r\nMySQLu:u"), QStringConverter::Utf16LE) + 'x'
+        << SettingsChanges{{}, {}, QStringLiteral("p")} << RewriteFailure::ReadFailed;
+    QTest::newRow("UTF-16 with half a character pair")
+        << utf16(QStringLiteral("hname:h\r\n"), QStringConverter::Utf16BE) +
+               QByteArray("\xD8\x3D\x00\x0D\x00\x0A", 6)
+        << SettingsChanges{{}, {}, QStringLiteral("p")} << RewriteFailure::ReadFailed;
 }
 
 void TestSettingsFile::shouldRefuseWithoutWriting()
