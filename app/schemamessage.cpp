@@ -37,16 +37,22 @@ QString schemaDifferenceMessage(const SchemaDifference &difference)
 
 namespace {
 
-// Who needs the right, and what for.
-QString neededFor(const QString &right)
+// Who needs the right on these tables (none: all of them), and what for. The triggers read and
+// change p_k and pkeys alone.
+QString neededFor(const QString &right, const QStringList &tables)
 {
+    const bool triggerTables = tables.isEmpty() || tables.contains(QStringLiteral("p_k")) ||
+                               tables.contains(QStringLiteral("pkeys"));
     if (right == u"SELECT")
-        return QCoreApplication::translate("setup", "the setup, the triggers and Quorvo need it.");
+        return triggerTables
+                   ? QCoreApplication::translate("setup",
+                                                 "the setup, the triggers and Quorvo need it.")
+                   : QCoreApplication::translate("setup", "the setup and Quorvo need it.");
     if (right == u"INSERT")
         return QCoreApplication::translate("setup",
                                            "the setup needs it to add the account, and Quorvo "
                                            "needs it.");
-    if (right == u"UPDATE")
+    if (right == u"UPDATE" && triggerTables)
         return QCoreApplication::translate("setup",
                                            "the triggers on p_k need it to count keys out and "
                                            "in, and Quorvo needs it.");
@@ -67,15 +73,15 @@ QStringList readinessMessages(const ReadinessProblems &problems)
 {
     QStringList messages;
     for (const MissingRight &missing : problems.missingRights) {
-        if (missing.tables.isEmpty())
-            messages << QCoreApplication::translate(
-                            "setup", "The account lacks the right %1 on the database %2: %3")
-                            .arg(missing.right, problems.database, neededFor(missing.right));
-        else
-            messages << QCoreApplication::translate(
-                            "setup", "The account lacks the right %1 on the table(s) %2: %3")
-                            .arg(missing.right, missing.tables.join(QStringLiteral(", ")),
-                                 neededFor(missing.right));
+        const QString where =
+            missing.tables.isEmpty()
+                ? QCoreApplication::translate("setup", "the database %1").arg(problems.database)
+            : missing.tables.size() == 1
+                ? QCoreApplication::translate("setup", "the table %1").arg(missing.tables.first())
+                : QCoreApplication::translate("setup", "the tables %1")
+                      .arg(missing.tables.join(QStringLiteral(", ")));
+        messages << QCoreApplication::translate("setup", "The account lacks the right %1 on %2: %3")
+                        .arg(missing.right, where, neededFor(missing.right, missing.tables));
     }
     if (problems.triggersNeedSuper)
         messages << QCoreApplication::translate(

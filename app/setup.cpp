@@ -75,12 +75,13 @@ bool setup::readSettings(QLabel *label)
     FileProblem problem;
     if (loadSettingsFile(SettingsFileName, &problem))
         return true;
+    QString message = withReason(tr("The configuration file could not be read."),
+                                 problem.path + QStringLiteral(": ") + problem.reason);
     // Saving the connection makes a missing file.
-    const QString message =
-        problem.missing ? tr("There is no configuration file yet. Please save the connection "
-                             "under \"Database Configuration\".")
-                        : tr("The configuration file could not be read.");
-    showError(label, withReason(message, problem.path + QStringLiteral(": ") + problem.reason));
+    if (problem.missing)
+        message += QStringLiteral("<br>") +
+                   tr("Please save the connection under \"Database Configuration\" to make it.");
+    showError(label, message);
     return false;
 }
 
@@ -131,10 +132,15 @@ void setup::accept()
     // Without a host the client library would go to the local server's socket, as whoever runs
     // the program: a server nobody chose.
     if (ConnectionSettings::dbHost.isEmpty()) {
-        showError(ui->label,
-                  tr("No database server is set. Please set the connection under \"Database "
-                     "Configuration\"."));
-        return;
+        // A file that cannot be read says why itself, since the settings dialog could not save
+        // into it either; one that has been given a host meanwhile is used.
+        if (!readSettings(ui->label))
+            return;
+        if (ConnectionSettings::dbHost.isEmpty()) {
+            showError(ui->label, tr("No database server is set. Please set the connection "
+                                    "under \"Database Configuration\"."));
+            return;
+        }
     }
     startRun(username, password);
 }

@@ -28,8 +28,9 @@ const char *const SetupTexts[] = {
 const char *const SetupFailures[] = {
     "The configuration file could not be read.<br>/home/administrator/Quorvo Setup/Quorvo.conf: "
     "Permission denied",
-    "There is no configuration file yet. Please save the connection under \"Database "
-    "Configuration\".<br>/home/administrator/Quorvo Setup/Quorvo.conf: No such file or directory",
+    "The configuration file could not be read.<br>/home/administrator/Quorvo Setup/Quorvo.conf: "
+    "No such file or directory<br>Please save the connection under \"Database Configuration\" "
+    "to make it.",
     "Blank username or password not allowed",
     "The username may be at most 25 characters.",
     "The password may hold only Latin-1 characters: letters, digits and signs of Western "

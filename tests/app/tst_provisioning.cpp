@@ -226,8 +226,13 @@ void TestProvisioning::shouldRefuseBeforeConnecting_data()
                                       << "secret" << BlankEnd;
     QTest::newRow("password beyond Latin-1")
         << good << "admin" << QStringLiteral("пароль") << NotLatin1;
-    QTest::newRow("no settings file") << QByteArray() << "admin"
-                                      << "secret" << NoHost;
+    // What keeps the file from being read, rather than a host to set where nothing can be saved.
+    QTest::newRow("no settings file")
+        << QByteArray() << "admin"
+        << "secret"
+        << red(QStringLiteral("The configuration file could not be read.<br>{cwd}/Quorvo.conf: No "
+                              "such file or directory<br>Please save the connection under "
+                              "\"Database Configuration\" to make it."));
     QTest::newRow("no host in the settings")
         << QByteArray("hname:\nMySQLu:root\nMySQLp:\n") << "admin"
         << "secret" << NoHost;
@@ -246,9 +251,11 @@ void TestProvisioning::shouldRefuseBeforeConnecting()
     ConnectionSettings::dbUser.clear();
     ConnectionSettings::dbPassword.clear();
 
+    QFETCH(QString, message);
     setup dialog;
     MessageLog log;
-    QTEST(press(dialog, user, password), "message");
+    QCOMPARE(press(dialog, user, password),
+             message.replace(QStringLiteral("{cwd}"), QDir::currentPath().toHtmlEscaped()));
     QVERIFY(!QSqlDatabase::contains(Connection));
     QCOMPARE(log.all().size(), 0);
     QCOMPARE(tables(), QStringList());

@@ -134,10 +134,9 @@ void TestSetupDialog::shouldShowRedMessageWhenSettingsAreMissing_data()
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("reason");
 
-    QTest::newRow("missing") << false
-                             << "There is no configuration file yet. Please save the connection "
-                                "under \"Database Configuration\"."
-                             << "No such file or directory";
+    QTest::newRow("missing") << false << "The configuration file could not be read."
+                             << "No such file or directory<br>Please save the connection under "
+                                "\"Database Configuration\" to make it.";
     QTest::newRow("a folder") << true << "The configuration file could not be read."
                               << "Is a directory";
 }
@@ -162,7 +161,8 @@ void TestSetupDialog::shouldShowRedMessageWhenSettingsAreMissing()
     QTextDocument shown;
     shown.setHtml(label->text());
     QCOMPARE(shown.toPlainText(),
-             message + QLatin1Char('\n') + inside + QStringLiteral("/Quorvo.conf: ") + reason);
+             message + QLatin1Char('\n') + inside + QStringLiteral("/Quorvo.conf: ") +
+                 QString(reason).replace(QStringLiteral("<br>"), QStringLiteral("\n")));
     QCOMPARE(ConnectionSettings::dbHost, QStringLiteral("kept"));
     // Still usable: the fields take input and the settings button is there.
     QVERIFY(dialog.findChild<QPushButton *>(QStringLiteral("pushButton_db"))->isEnabled());
