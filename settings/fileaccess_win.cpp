@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -59,9 +60,10 @@ Creation createExclusively(const QString &path, QFile &file)
     RemoveDirectoryW(name.c_str()); // only an empty folder goes
     // CREATE_NEW fails on any name that exists, a link included, and never follows it. Qt's
     // permission flags are an emulation on Windows that would grant access to everyone, so the
-    // file starts with its folder's access list until copyAccess.
-    const HANDLE handle = CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // file starts with its folder's access list until copyAccess or restrictToOwner, which
+    // sets one through this handle (WRITE_DAC).
+    const HANDLE handle = CreateFileW(name.c_str(), GENERIC_WRITE | WRITE_DAC, FILE_SHARE_READ,
+                                      nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return GetLastError() == ERROR_ACCESS_DENIED ? Creation::FolderNotWritable
                                                      : Creation::Failed;
@@ -102,11 +104,42 @@ bool copyAccess(const QString &from, const QString &to, QFile &)
     return copied;
 }
 
-// A file made anew keeps the access list that its folder hands down: in a user's own folders
-// that lets in the user, SYSTEM and the administrators, as for every other file there.
-bool restrictToOwner(QFile &)
+// A file made anew gets an access list of its own that lets in the user who runs the program
+// alone, and takes nothing from its folder: a folder such as C:\Quorvo hands every local user
+// the right to read, and the file holds the database password.
+bool restrictToOwner(QFile &file)
 {
-    return true;
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<BYTE> user(size);
+    const bool known =
+        size > 0 && GetTokenInformation(token, TokenUser, user.data(), size, &size) != 0;
+    CloseHandle(token);
+    if (!known)
+        return false;
+
+    EXPLICIT_ACCESS_W access{};
+    access.grfAccessPermissions = GENERIC_ALL;
+    access.grfAccessMode = SET_ACCESS;
+    access.grfInheritance = NO_INHERITANCE;
+    access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    access.Trustee.TrusteeType = TRUSTEE_IS_USER;
+    access.Trustee.ptstrName =
+        static_cast<LPWSTR>(reinterpret_cast<TOKEN_USER *>(user.data())->User.Sid);
+    PACL acl = nullptr;
+    DWORD result = SetEntriesInAclW(1, &access, nullptr, &acl);
+    if (result == ERROR_SUCCESS) {
+        const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()));
+        result = SetSecurityInfo(handle, SE_FILE_OBJECT,
+                                 DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                 nullptr, nullptr, acl, nullptr);
+        LocalFree(acl);
+    }
+    SetLastError(result); // for the message
+    return result == ERROR_SUCCESS;
 }
 
 bool replaceFile(const QString &from, const QString &to)
