@@ -26,6 +26,11 @@ QString schemaDifferenceMessage(const SchemaDifference &difference)
     case Kind::WrongTriggerEvent:
         return QCoreApplication::translate("setup", "The trigger %1 runs %2; it must run %3.")
             .arg(difference.trigger, difference.found, difference.expected);
+    case Kind::WrongTriggerBody:
+        return QCoreApplication::translate("setup",
+                                           "The trigger %1 does something else than Quorvo "
+                                           "needs; it must do: %2")
+            .arg(difference.trigger, difference.expected);
     case Kind::NotUnique:
         return QCoreApplication::translate("setup",
                                            "The column %1.%2 has no primary key or unique index: "

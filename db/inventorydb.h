@@ -63,6 +63,8 @@ private:
     // Every difference, in the order of checkSchema; with existingOnly, none for a table or
     // trigger that is missing.
     QList<SchemaDifference> schemaDifferences(bool existingOnly);
+    // What the trigger of that name does, as the run creates it.
+    static QString triggerBody(const QString &name);
 
     std::unique_ptr<QSqlDatabase> db;
     QString connName;

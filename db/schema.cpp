@@ -97,6 +97,17 @@ constexpr int TriggerExists = 1359;
 
 } // namespace
 
+QString InventoryDb::triggerBody(const QString &name)
+{
+    const QString head = QStringLiteral(" FOR EACH ROW ");
+    for (const Step &step : TriggerSteps) {
+        const QString &statement = step.statement;
+        if (statement.section(u' ', 2, 2) == name)
+            return statement.mid(statement.indexOf(head) + head.size());
+    }
+    return {};
+}
+
 bool InventoryDb::createSchema()
 {
     // Plain text, not prepared: MySQL refuses CREATE TRIGGER as a prepared statement.

@@ -3,6 +3,7 @@
 #include "db/dberror.h"
 
 #include <QHash>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -85,9 +86,20 @@ const ExpectedTrigger ExpectedTriggers[] = {
 const QString ColumnsQuery = QStringLiteral(
     "select table_name, column_name, data_type, column_type, character_maximum_length, "
     "character_set_name from information_schema.columns where table_schema = database()");
-const QString TriggersQuery =
-    QStringLiteral("select trigger_name, event_object_table, action_timing, event_manipulation "
-                   "from information_schema.triggers where trigger_schema = database()");
+const QString TriggersQuery = QStringLiteral(
+    "select trigger_name, event_object_table, action_timing, event_manipulation, "
+    "action_statement from information_schema.triggers where trigger_schema = database()");
+
+// A trigger body as a comparison sees it: words and signs apart from blanks and letter case,
+// which change nothing, and from the semicolon that may end the whole statement.
+QString normalBody(const QString &body)
+{
+    QString normal = body.simplified().toLower();
+    while (normal.endsWith(u';') || normal.endsWith(u' '))
+        normal.chop(1);
+    static const QRegularExpression aroundSigns(QStringLiteral(R"(\s*([=;+\-(),])\s*)"));
+    return normal.replace(aroundSigns, QStringLiteral("\\1"));
+}
 
 // Unique indexes on users.username alone, whole: one on more columns, or on a prefix of the name,
 // lets two accounts share a name.
@@ -189,15 +201,17 @@ QList<SchemaDifference> InventoryDb::schemaDifferences(bool existingOnly)
     {
         QString table;
         QString timingAndEvent;
+        QString body;
     };
     QHash<QString, FoundTrigger> triggers;
     if (!query.exec(TriggersQuery))
         throw classifyError(query.lastError());
     while (query.next())
         triggers.insert(query.value(0).toString(),
-                        {query.value(1).toString(), query.value(2).toString().toUpper() +
-                                                        QLatin1Char(' ') +
-                                                        query.value(3).toString().toUpper()});
+                        {query.value(1).toString(),
+                         query.value(2).toString().toUpper() + QLatin1Char(' ') +
+                             query.value(3).toString().toUpper(),
+                         query.value(4).toString()});
 
     const QString table = QString::fromLatin1(TriggerTable);
     for (const ExpectedTrigger &expected : ExpectedTriggers) {
@@ -212,6 +226,10 @@ QList<SchemaDifference> InventoryDb::schemaDifferences(bool existingOnly)
         } else if (found->timingAndEvent != timingAndEvent) {
             differences.append(
                 {Kind::WrongTriggerEvent, table, {}, name, timingAndEvent, found->timingAndEvent});
+        } else if (const QString body = triggerBody(name);
+                   normalBody(found->body) != normalBody(body)) {
+            // One that counts keys otherwise, or not at all, leaves the stock wrong.
+            differences.append({Kind::WrongTriggerBody, table, {}, name, body, {}});
         }
     }
 

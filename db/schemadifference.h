@@ -14,6 +14,7 @@ struct SchemaDifference
         MissingTrigger,      // trigger, and the table it belongs on
         TriggerOnOtherTable, // trigger, the table it belongs on; found: the table it is on
         WrongTriggerEvent,   // trigger, its table; expected and found timing and event
+        WrongTriggerBody,    // trigger, its table; expected: what it must do
         NotUnique,           // table, column: no primary key or unique index on it alone
     };
 

@@ -231,6 +231,23 @@ void TestProvisioningRun::shouldRefuseAndChangeNothing_data()
                        "utf8mb4; it must be varbinary(30).",
                        "The column users.username has no primary key or unique index: two "
                        "accounts could have the same name."};
+    // A trigger counts keys as the run's would, written as it may be, or not at all.
+    const QString pk = QStringLiteral("create table p_k (TransactionID int primary key "
+                                      "auto_increment, Tnumber char(9), TagNum int, NumOut int, "
+                                      "DateOut date, DateDue date)");
+    QTest::newRow("a trigger written otherwise that does the same")
+        << QStringList{grant(ReadmeRights), pk,
+                       "CREATE TRIGGER checkout_keys after insert ON p_k FOR EACH ROW begin\n"
+                       "  declare num int;\n  set num=new.NumOut;\n  UPDATE pkeys SET "
+                       "InInv=InInv-num WHERE TagNum=new.TagNum;\nend"}
+        << true << "admin" << QStringList{"added"};
+    QTest::newRow("a trigger that counts nothing")
+        << QStringList{grant(ReadmeRights), pk,
+                       "create trigger checkout_keys AFTER INSERT ON p_k FOR EACH ROW set @a = 1"}
+        << true << "admin"
+        << QStringList{"The trigger checkout_keys does something else than Quorvo needs; it must "
+                       "do: BEGIN DECLARE num INT; set num = NEW.NumOut; update pkeys set InInv = "
+                       "InInv - num where TagNum = new.TagNum; END"};
     // A server that would store the name changed: the name is refused before anything is made.
     const QString nonStrict = QStringLiteral("set global sql_mode = ''");
     QTest::newRow("a name the latin1 database cannot hold")
