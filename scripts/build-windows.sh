@@ -8,7 +8,12 @@
 # unpacked once into the cache folder; or one that scripts/windows-sdk.sh builds once from
 # Debian's source packages into the cache folder (about 40 minutes on two cores).
 # QUORVO_WIN_BUILD_DIR picks another build folder. Prints the zip's path as its last line.
+#
+#   build-windows.sh [--no-sdk-build]   with the option, exits with 77 where no SDK is at hand
+#                                       rather than building one (for the tests)
 set -euo pipefail
+build_sdk=1
+[[ ${1:-} == --no-sdk-build ]] && build_sdk=0
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/quorvo
 build=${QUORVO_WIN_BUILD_DIR:-$root/build-windows}
@@ -47,7 +52,13 @@ if [[ -z $sdk ]]; then
         fi
     else
         sdk=$cache/winsdk-built/sdk
-        [[ -f $sdk/.complete ]] || "$root/scripts/windows-sdk.sh" "$(dirname "$sdk")"
+        if [[ ! -f $sdk/.complete ]]; then
+            if [[ $build_sdk == 0 ]]; then
+                echo "No Windows SDK: neither QUORVO_WIN_SDK, nor $archive, nor one built before" >&2
+                exit 77
+            fi
+            "$root/scripts/windows-sdk.sh" "$(dirname "$sdk")"
+        fi
     fi
 fi
 if [[ ! -f $sdk/lib/cmake/Qt6/Qt6Config.cmake ]]; then

@@ -267,12 +267,16 @@ def find_window(xserver, pid, title, timeout=10.0):
     return Window(xserver, wait_until(search, timeout, f"window '{title}' of pid {pid}"), title)
 
 
+# The grey level below which a pixel counts as text. A smaller, lighter font needs more.
+TEXT_THRESHOLD = "60%"
+
+
 def read_text(image, rect, scale=4, single_line=False):
     """Reads the text in a rectangle of a screenshot with tesseract, on a scaled-up grey crop."""
     x, y, w, h = rect
     convert = subprocess.run(
         ["convert", "ppm:-", "-crop", f"{w}x{h}+{x}+{y}", "+repage", "-colorspace", "Gray",
-         "-resize", f"{scale * 100}%", "-threshold", "60%", "png:-"],
+         "-resize", f"{scale * 100}%", "-threshold", TEXT_THRESHOLD, "png:-"],
         input=image.ppm, capture_output=True, timeout=20, check=True)
     psm = "7" if single_line else "6"
     ocr = subprocess.run(["tesseract", "stdin", "stdout", "--psm", psm], input=convert.stdout,
