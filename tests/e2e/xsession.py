@@ -257,10 +257,14 @@ class Window:
 
 
 def find_window(xserver, pid, title, timeout=10.0):
-    """Waits until the process shows a mapped top-level window with exactly this title."""
+    """Waits until the process shows a mapped top-level window with exactly this title.
+
+    Without a pid (Wine's windows carry none), any window of the X server counts.
+    """
+    owner = ("--pid", str(pid)) if pid else ()
 
     def search():
-        out = xserver.run("xdotool", "search", "--all", "--onlyvisible", "--pid", str(pid),
+        out = xserver.run("xdotool", "search", "--all", "--onlyvisible", *owner,
                           "--name", f"^{re.escape(title)}$", check=False).stdout.split()
         return out[-1].decode() if out else None
 

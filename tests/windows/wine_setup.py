@@ -1,21 +1,15 @@
 #!/usr/bin/env python3
-"""The Windows package, unzipped and run under Wine, driven through its window.
-
-Builds the zip with scripts/build-windows.sh (or takes the one in QUORVO_WIN_ZIP), unzips it
-into a temporary folder, starts quorvo-setup.exe with wine in a fresh WINEPREFIX on a private
-X server against the test server, and drives it as an administrator would: a run refused by a
-wrong host (red), the host corrected in the settings dialog (the file's bytes, CR LF kept), a
-run that provisions (tables, triggers, the account's digest), and an exit that ends the process.
-
-Exits with 77 (a skip) where there is no Windows SDK to build with or no Wine; installs Wine
-first when run as root. Needs the test server of scripts/test.sh, like the e2e test.
+"""The Windows zip under Wine, driven through its window against the test server.
 
     wine_setup.py --build-dir DIR [--artifacts DIR]
+
+Builds the zip with scripts/build-windows.sh (QUORVO_WIN_ZIP names one built before), unzips
+it and runs quorvo-setup.exe with wine in a fresh prefix on a private X server. Exits with 77
+(skipped) where no Windows SDK is at hand; installs Wine when it is missing and run as root.
 """
 
 import argparse
 import os
-import re
 import shutil
 import subprocess
 import sys
@@ -34,14 +28,12 @@ from windows import (WINE_CONFIG_HOST, WINE_CONFIG_HOST_TEXT, WINE_CONFIG_OK,  #
                      WINE_SETUP_PASSWORD, WINE_SETUP_USERNAME)
 
 SKIP = 77
-# Wine's first start of a fresh prefix takes about 13 s on a busy machine; the window then
-# comes within seconds.
-WINEBOOT_TIMEOUT = 180
+WINEBOOT_TIMEOUT = 180  # a fresh prefix's first start takes about 13 s
 WINDOW_TIMEOUT = 60.0
 
 
 class Wine:
-    """A Wine prefix of its own in a temporary folder, for the one program under test."""
+    """A Wine prefix of its own in a temporary folder."""
 
     def __init__(self):
         self.prefix = tempfile.mkdtemp(prefix="quorvo-wineprefix-")
@@ -49,30 +41,27 @@ class Wine:
     def env(self, base):
         env = dict(base, WINEPREFIX=self.prefix, WINEDEBUG="-all",
                    WINEDLLOVERRIDES="mscoree,mshtml=")
-        # The Windows build has only its own platform plugin.
-        env.pop("QT_QPA_PLATFORM", None)
+        env.pop("QT_QPA_PLATFORM", None)  # the Windows build has its own platform plugin only
         return env
 
     def run(self, *args, timeout=60):
-        subprocess.run(["wine", *args], env=self.env(os.environ), check=True, timeout=timeout,
+        subprocess.run(args, env=self.env(os.environ), check=True, timeout=timeout,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def boot(self):
-        self.run("wineboot", "--init", timeout=WINEBOOT_TIMEOUT)
+        self.run("wine", "wineboot", "--init", timeout=WINEBOOT_TIMEOUT)
         # Wine lacks the dialog font that Qt asks for and falls back to a math font whose tall
         # glyph box puts a line edit's text outside its frame. An administrator's Windows has
         # the font; here a common one stands in, so that the fields show what they hold.
         for face in ("MS Shell Dlg", "MS Shell Dlg 2", "Tahoma"):
-            self.run("reg", "add", r"HKCU\Software\Wine\Fonts\Replacements", "/v", face, "/d",
+            self.run("wine", "reg", "add", r"HKCU\Software\Wine\Fonts\Replacements", "/v", face, "/d",
                      "DejaVu Sans", "/f")
         # Wine's desktop process, started here without a display, would serve the program's
         # windows with none: it has to end first.
-        subprocess.run(["wineserver", "-w"], env=self.env(os.environ), check=True,
-                       timeout=WINEBOOT_TIMEOUT)
+        self.run("wineserver", "-w", timeout=WINEBOOT_TIMEOUT)
 
     def stop(self):
-        subprocess.run(["wineserver", "-k"], env=self.env(os.environ), timeout=30,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-k"], env=self.env(os.environ), timeout=30)
         shutil.rmtree(self.prefix, ignore_errors=True)
 
 
@@ -87,14 +76,7 @@ class WineProgram(xsession.Program):
                                         stderr=subprocess.STDOUT, start_new_session=True)
 
     def window(self, title, timeout=10.0):
-        # Wine's windows carry no process id; the X server is this program's alone.
-        def search():
-            out = self.x.run("xdotool", "search", "--all", "--onlyvisible", "--name",
-                             f"^{re.escape(title)}$", check=False).stdout.split()
-            return out[-1].decode() if out else None
-
-        return xsession.Window(self.x, xsession.wait_until(search, timeout, f"window '{title}'"),
-                               title)
+        return xsession.find_window(self.x, None, title, timeout)
 
 
 class WineSetupTest(SetupWindowTest):
