@@ -43,7 +43,7 @@ archive=${QUORVO_WIN_SDK_ARCHIVE:-$root/../shared/winsdk/quorvo-winsdk-qt6.4.2-m
 if [[ -z $sdk ]]; then
     if [[ -f $archive ]]; then
         sdk=$cache/winsdk-$(basename "$archive" .tar.xz)/sdk
-        if [[ ! -f $sdk/.unpacked ]]; then
+        if [[ ! $sdk/.unpacked -nt $archive ]]; then
             echo "Unpacking $(basename "$archive") into $(dirname "$sdk")" >&2
             rm -rf "$(dirname "$sdk")"
             mkdir -p "$(dirname "$sdk")"
