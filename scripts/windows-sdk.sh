@@ -47,11 +47,15 @@ toolchain=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw64-toolchain.cmake" -DQUORVO
 # 2. Sources: Debian's qt6-base and mariadb source packages, of mariadb only libmariadb/.
 if [[ ! -e stamp.sources ]]; then
     ls qt6-base_"$qt_version".dsc >/dev/null 2>&1 || apt-get source --download-only "qt6-base=$qt_version"
-    ls mariadb_10.11.*.orig.tar.gz >/dev/null 2>&1 || apt-get source --download-only mariadb
+    # The newest source may be missing on a mirror (the security archive's, say); the release's
+    # own does as well: only its client library is used.
+    ls mariadb_10.11.*.orig.tar.gz >/dev/null 2>&1 || apt-get source --download-only mariadb ||
+        apt-get source --download-only mariadb/bookworm
     rm -rf qtbase-src
     dpkg-source -x "qt6-base_$qt_version.dsc" qtbase-src
     mariadb_tar=$(ls mariadb_10.11.*.orig.tar.gz | tail -1)
-    mariadb_top=$(tar tzf "$mariadb_tar" | head -1 | cut -d/ -f1)
+    # (head ends the listing early, which is no failure here.)
+    mariadb_top=$(set +o pipefail; tar tzf "$mariadb_tar" | head -1 | cut -d/ -f1)
     tar xzf "$mariadb_tar" --wildcards "$mariadb_top/libmariadb/*"
     ln -sfn "$mariadb_top/libmariadb" connc-src
 
