@@ -10,7 +10,11 @@
 
 ProvisioningRun::ProvisioningRun(QString connection, QString database)
     : connectionName(std::move(connection)), databaseName(std::move(database))
-{}
+{
+    // Made in the window's thread before it moves to its own: the driver is looked up here, so
+    // that the run's thread can end cleanly (a missing driver shows at the connection).
+    InventoryDb::loadDriver();
+}
 
 // Whoever moved this object to another thread gives up the connection there before that
 // thread ends; then this has nothing left to do.

@@ -2,10 +2,14 @@
 
 #include <QDebug>
 #include <QSqlError>
+#include <QThreadStorage>
 
 namespace {
 
-thread_local QSqlError lastFailure;
+// Qt's per-thread storage rather than thread_local: Qt frees it when a thread ends, where the
+// Windows (mingw-w64) runtime may destroy a thread_local after its memory is gone, crashing
+// the run's thread as it ends and leaving the program hanging at exit.
+QThreadStorage<QSqlError> lastFailure;
 
 } // namespace
 
@@ -45,12 +49,12 @@ int classifyError(const QSqlError &error)
 
 QSqlError lastDbFailure()
 {
-    return lastFailure;
+    return lastFailure.localData();
 }
 
 void recordDbFailure(const QSqlError &error)
 {
-    lastFailure = error;
+    lastFailure.setLocalData(error);
 }
 
 QString dbFailureReason(const QSqlError &error)

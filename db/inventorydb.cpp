@@ -88,6 +88,11 @@ InventoryDb::InventoryDb(const QString &connectionName, const QString &databaseN
     throw int{DbError::ConnectionFailed};
 }
 
+bool InventoryDb::loadDriver()
+{
+    return QSqlDatabase::isDriverAvailable(DriverName);
+}
+
 InventoryDb::~InventoryDb()
 {
     qDebug() << "destruct" << Qt::endl;

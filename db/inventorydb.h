@@ -26,6 +26,12 @@ public:
     // removes it.
     ~InventoryDb();
     InventoryDb(const InventoryDb &) = delete;
+
+    // Loads the database driver plugin in the calling thread; false when it is missing. Call it
+    // from the thread that outlives the connections: finding the plugin leaves thread-local state
+    // behind, whose clean-up at the end of a thread the Windows (mingw-w64) runtime may run after
+    // that state's memory is gone, crashing the thread as it ends.
+    static bool loadDriver();
     InventoryDb &operator=(const InventoryDb &) = delete;
 
     // Whether the server still answers on this connection. A connection that stood idle may

@@ -257,14 +257,22 @@ class Window:
 
 
 def find_window(xserver, pid, title, timeout=10.0):
-    """Waits until the process shows a mapped top-level window with exactly this title."""
+    """Waits until the process shows a mapped top-level window with exactly this title.
+
+    Without a pid (Wine's windows carry none), any window of the X server counts.
+    """
+    owner = ("--pid", str(pid)) if pid else ()
 
     def search():
-        out = xserver.run("xdotool", "search", "--all", "--onlyvisible", "--pid", str(pid),
+        out = xserver.run("xdotool", "search", "--all", "--onlyvisible", *owner,
                           "--name", f"^{re.escape(title)}$", check=False).stdout.split()
         return out[-1].decode() if out else None
 
     return Window(xserver, wait_until(search, timeout, f"window '{title}' of pid {pid}"), title)
+
+
+# The grey level below which a pixel counts as text. A smaller, lighter font needs more.
+TEXT_THRESHOLD = "60%"
 
 
 def read_text(image, rect, scale=4, single_line=False):
@@ -272,7 +280,7 @@ def read_text(image, rect, scale=4, single_line=False):
     x, y, w, h = rect
     convert = subprocess.run(
         ["convert", "ppm:-", "-crop", f"{w}x{h}+{x}+{y}", "+repage", "-colorspace", "Gray",
-         "-resize", f"{scale * 100}%", "-threshold", "60%", "png:-"],
+         "-resize", f"{scale * 100}%", "-threshold", TEXT_THRESHOLD, "png:-"],
         input=image.ppm, capture_output=True, timeout=20, check=True)
     psm = "7" if single_line else "6"
     ocr = subprocess.run(["tesseract", "stdin", "stdout", "--psm", psm], input=convert.stdout,

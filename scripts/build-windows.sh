@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# Cross-builds quorvo-setup.exe for 64-bit Windows with Debian's mingw-w64 and packs it with
+# everything it needs to run into build-windows/quorvo-setup-<version>-windows-x64.zip:
+# unzip and run, nothing else to install.
+#
+# The Windows Qt SDK is, in this order: the folder in QUORVO_WIN_SDK; the prebuilt archive
+# ../shared/winsdk/quorvo-winsdk-qt6.4.2-mingw64.tar.xz (QUORVO_WIN_SDK_ARCHIVE names another),
+# unpacked once into the cache folder; or one that scripts/windows-sdk.sh builds once from
+# Debian's source packages into the cache folder (about 40 minutes on two cores).
+# QUORVO_WIN_BUILD_DIR picks another build folder. Prints the zip's path as its last line.
+#
+#   build-windows.sh [--no-sdk-build]   with the option, exits with 77 where no SDK is at hand
+#                                       rather than building one (for the tests)
+set -euo pipefail
+build_sdk=1
+[[ ${1:-} == --no-sdk-build ]] && build_sdk=0
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cache=${XDG_CACHE_HOME:-$HOME/.cache}/quorvo
+build=${QUORVO_WIN_BUILD_DIR:-$root/build-windows}
+mingw=x86_64-w64-mingw32
+
+packages=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev qt6-base-dev-tools zip xz-utils)
+missing=()
+for package in "${packages[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+    [[ $status == "install ok installed" ]] || missing+=("$package")
+done
+if [[ ${#missing[@]} -gt 0 ]]; then
+    if [[ $(id -u) -ne 0 ]]; then
+        echo "These packages are missing. Install them as root, then run this again:" >&2
+        echo "  apt-get install -y ${missing[*]}" >&2
+        exit 1
+    fi
+    echo "Installing: ${missing[*]}" >&2
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The SDK: the first of the three places that has one.
+sdk=${QUORVO_WIN_SDK:-}
+archive=${QUORVO_WIN_SDK_ARCHIVE:-$root/../shared/winsdk/quorvo-winsdk-qt6.4.2-mingw64.tar.xz}
+if [[ -z $sdk ]]; then
+    if [[ -f $archive ]]; then
+        sdk=$cache/winsdk-$(basename "$archive" .tar.xz)/sdk
+        if [[ ! $sdk/.unpacked -nt $archive ]]; then
+            echo "Unpacking $(basename "$archive") into $(dirname "$sdk")" >&2
+            rm -rf "$(dirname "$sdk")"
+            mkdir -p "$(dirname "$sdk")"
+            tar -xJf "$archive" -C "$(dirname "$sdk")"
+            touch "$sdk/.unpacked"
+        fi
+    else
+        sdk=$cache/winsdk-built/sdk
+        if [[ ! -f $sdk/.complete ]]; then
+            if [[ $build_sdk == 0 ]]; then
+                echo "No Windows SDK: neither QUORVO_WIN_SDK, nor $archive, nor one built before" >&2
+                exit 77
+            fi
+            "$root/scripts/windows-sdk.sh" "$(dirname "$sdk")"
+        fi
+    fi
+fi
+if [[ ! -f $sdk/lib/cmake/Qt6/Qt6Config.cmake ]]; then
+    echo "No Windows Qt SDK in $sdk" >&2
+    exit 1
+fi
+
+# Release, with the project's warnings as errors as on Linux. The SDK has no Qt Test.
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw64-toolchain.cmake" -DQUORVO_WIN_SDK="$sdk" \
+    -DQT_HOST_PATH=/usr >/dev/null
+cmake --build "$build" --target quorvo-setup -j"${QUORVO_JOBS:-2}"
+
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+name=quorvo-setup-$version-windows-x64
+stage=$build/$name
+rm -rf "$stage" "$build/$name.zip"
+mkdir -p "$stage"/{platforms,styles,sqldrivers}
+cp "$build/quorvo-setup.exe" "$stage/"
+for module in Core Gui Widgets Sql; do
+    cp "$sdk/bin/Qt6$module.dll" "$stage/"
+done
+cp "$sdk/plugins/platforms/qwindows.dll" "$stage/platforms/"
+cp "$sdk/plugins/styles/"*.dll "$stage/styles/"
+cp "$sdk/plugins/sqldrivers/qsqlmysql.dll" "$stage/sqldrivers/"
+cp "$sdk/lib/mariadb/libmariadb.dll" "$stage/"
+# The runtime of the posix-thread compiler, which the program and the SDK were built with.
+runtime=$(dirname "$("$mingw-g++-posix" -print-libgcc-file-name)")
+cp "$runtime/libstdc++-6.dll" "$runtime/libgcc_s_seh-1.dll" "/usr/$mingw/lib/libwinpthread-1.dll" "$stage/"
+"$mingw-strip" --strip-unneeded "$stage"/*.exe "$stage"/*.dll "$stage"/*/*.dll
+
+# Every DLL that the program and its plugins load is in the folder or part of Windows (mingw-w64
+# has an import library for each of those, and Windows' API sets are named api-ms-win-*).
+for binary in "$stage"/*.exe "$stage"/*.dll "$stage"/*/*.dll; do
+    for dll in $("$mingw-objdump" -p "$binary" | sed -n 's/^\s*DLL Name: //p'); do
+        lower=${dll,,}
+        [[ -e $stage/$dll || $lower == api-ms-win-* || -e /usr/$mingw/lib/lib${lower%.dll}.a ]] && continue
+        echo "$(basename "$binary") needs $dll, which is neither in the package nor part of Windows" >&2
+        exit 1
+    done
+done
+
+(cd "$build" && zip -qr9 "$name.zip" "$name")
+echo "$build/$name.zip"
