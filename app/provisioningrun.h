@@ -30,7 +30,9 @@ Q_DECLARE_METATYPE(RunResult)
 // The provisioning run on a thread of its own, so that the window stays responsive while the
 // server works or waits. It owns the one connection to the server: a Qt SQL connection may be
 // used only in the thread that made it, so the connection is made, used and given up here.
-// Every member is called in this object's thread.
+// Every member is called in this object's thread. Nothing called there may leave a thread_local
+// object with a destructor behind (QRegularExpression does): the Windows runtime destroys such
+// objects after their memory is gone when the thread ends, and the program hangs at exit.
 class ProvisioningRun : public QObject
 {
     Q_OBJECT

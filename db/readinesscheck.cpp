@@ -3,12 +3,13 @@
 #include "db/dberror.h"
 
 #include <QHash>
-#include <QRegularExpression>
 #include <QSet>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
+
+#include <algorithm>
 
 namespace {
 
@@ -80,12 +81,6 @@ QString quoted(QString identifier)
     return u'`' + identifier.replace(u'`', QStringLiteral("``")) + u'`';
 }
 
-QString unquote(QString identifier)
-{
-    return identifier.mid(1, identifier.size() - 2)
-        .replace(QStringLiteral("``"), QStringLiteral("`"));
-}
-
 Rights parseRights(const QString &list)
 {
     Rights rights;
@@ -115,43 +110,103 @@ Rights parseRights(const QString &list)
     return rights;
 }
 
+// A name of a grant line at `at`: '*', or quoted in backticks with a backtick in it doubled.
+// Moves `at` past it; nothing where none stands there.
+std::optional<QString> readName(const QString &line, qsizetype &at)
+{
+    if (at < line.size() && line.at(at) == u'*') {
+        ++at;
+        return QStringLiteral("*");
+    }
+    if (at >= line.size() || line.at(at) != u'`')
+        return std::nullopt;
+    QString name;
+    for (qsizetype i = at + 1; i < line.size(); ++i) {
+        if (line.at(i) != u'`') {
+            name += line.at(i);
+        } else if (i + 1 < line.size() && line.at(i + 1) == u'`') {
+            name += u'`';
+            ++i;
+        } else {
+            at = i + 1;
+            return name;
+        }
+    }
+    return std::nullopt;
+}
+
+// "GRANT <rights> ON <database>.<table> TO <grantee>". Read by hand rather than with a regular
+// expression: that would leave per-thread state in the run's thread, which the Windows runtime
+// frees wrongly when the thread ends.
 std::optional<Grant> parseGrant(const QString &line)
 {
-    static const QRegularExpression pattern(QStringLiteral(
-        R"(^GRANT (.+) ON (\*|`(?:[^`]|``)*`)\.(\*|`(?:[^`]|``)*`) TO ((?:`(?:[^`]|``)*`)(?:@`(?:[^`]|``)*`)?|\S+))"));
-    const QRegularExpressionMatch match = pattern.match(line);
-    if (!match.hasMatch())
+    const QString head = QStringLiteral("GRANT ");
+    if (!line.startsWith(head))
         return std::nullopt;
+    // The rights end at " ON " outside the parentheses of a list of columns.
+    qsizetype on = -1;
+    int depth = 0;
+    for (qsizetype i = head.size(); i < line.size() && on < 0; ++i) {
+        if (line.at(i) == u'(')
+            ++depth;
+        else if (line.at(i) == u')')
+            --depth;
+        else if (depth == 0 && QStringView(line).sliced(i).startsWith(u" ON "))
+            on = i;
+    }
+    if (on < 0)
+        return std::nullopt;
+    qsizetype at = on + 4;
+    const std::optional<QString> database = readName(line, at);
+    if (!database || at >= line.size() || line.at(at) != u'.')
+        return std::nullopt;
+    ++at;
+    const std::optional<QString> table = readName(line, at);
+    if (!table || !QStringView(line).sliced(at).startsWith(u" TO "))
+        return std::nullopt;
+
     Grant grant;
-    grant.rights = parseRights(match.captured(1));
-    if (match.captured(2) == u"*")
-        grant.global = true;
-    else
-        grant.database = unquote(match.captured(2));
-    if (match.captured(3) != u"*")
-        grant.table = unquote(match.captured(3));
+    grant.rights = parseRights(line.mid(head.size(), on - head.size()));
+    grant.global = *database == u"*";
+    if (!grant.global)
+        grant.database = *database;
+    if (*table != u"*")
+        grant.table = *table;
     return grant;
 }
 
 // Whether a database name pattern of a grant covers the name: '%' any run of characters, '_'
 // any one, '\' takes the next character as it is.
-bool covers(const QString &pattern, const QString &name)
+bool covers(QStringView pattern, QStringView name)
 {
-    QString expression;
-    for (int i = 0; i < pattern.size(); ++i) {
-        if (pattern.at(i) == u'\\' && i + 1 < pattern.size())
-            expression += QRegularExpression::escape(pattern.at(++i));
-        else if (pattern.at(i) == u'%')
-            expression += QStringLiteral(".*");
-        else if (pattern.at(i) == u'_')
-            expression += u'.';
-        else
-            expression += QRegularExpression::escape(pattern.at(i));
+    qsizetype p = 0;
+    qsizetype n = 0;
+    qsizetype afterPercent = -1; // where the pattern goes on after the last '%'
+    qsizetype percentTook = 0;   // up to where the name was taken by that '%'
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern.at(p) == u'%') {
+            afterPercent = ++p;
+            percentTook = n;
+            continue;
+        }
+        if (p < pattern.size()) {
+            const bool escaped = pattern.at(p) == u'\\' && p + 1 < pattern.size();
+            const QChar c = pattern.at(escaped ? p + 1 : p);
+            if ((!escaped && c == u'_') || c == name.at(n)) {
+                p += escaped ? 2 : 1;
+                ++n;
+                continue;
+            }
+        }
+        if (afterPercent < 0)
+            return false;
+        // The last '%' takes one more character, and the rest is tried again after it.
+        p = afterPercent;
+        n = ++percentTook;
     }
-    return QRegularExpression(QRegularExpression::anchoredPattern(expression),
-                              QRegularExpression::DotMatchesEverythingOption)
-        .match(name)
-        .hasMatch();
+    while (p < pattern.size() && pattern.at(p) == u'%')
+        ++p;
+    return p == pattern.size();
 }
 
 bool holds(const Rights &rights, const QString &right)
@@ -250,8 +305,12 @@ ReadinessProblems InventoryDb::checkReadiness(const QString &username)
         throw classifyError(query.lastError());
     const QString charset = query.value(0).toString();
     // The name goes into the statement as it is, so it must be one.
-    static const QRegularExpression charsetName(QStringLiteral("^[A-Za-z0-9_]+$"));
-    if (charsetName.match(charset).hasMatch()) {
+    const bool isName =
+        !charset.isEmpty() && std::all_of(charset.cbegin(), charset.cend(), [](QChar c) {
+            return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') ||
+                   (c >= u'0' && c <= u'9') || c == u'_';
+        });
+    if (isName) {
         query.prepare(UsernameRoundTrip.arg(charset));
         query.addBindValue(username);
         query.addBindValue(username);

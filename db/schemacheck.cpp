@@ -3,7 +3,6 @@
 #include "db/dberror.h"
 
 #include <QHash>
-#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -97,8 +96,15 @@ QString normalBody(const QString &body)
     QString normal = body.simplified().toLower();
     while (normal.endsWith(u';') || normal.endsWith(u' '))
         normal.chop(1);
-    static const QRegularExpression aroundSigns(QStringLiteral(R"(\s*([=;+\-(),])\s*)"));
-    return normal.replace(aroundSigns, QStringLiteral("\\1"));
+    const auto isSign = [](QChar c) { return QStringView(u"=;+-(),").contains(c); };
+    QString result;
+    for (qsizetype i = 0; i < normal.size(); ++i) {
+        const bool nextToSign = (!result.isEmpty() && isSign(result.back())) ||
+                                (i + 1 < normal.size() && isSign(normal.at(i + 1)));
+        if (normal.at(i) != u' ' || !nextToSign)
+            result += normal.at(i);
+    }
+    return result;
 }
 
 // Unique indexes on users.username alone, whole: one on more columns, or on a prefix of the name,
