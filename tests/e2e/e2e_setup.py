@@ -261,6 +261,17 @@ class SetupWindowTest(unittest.TestCase):
         window.fill(*SETUP_USERNAME, username)
         window.fill(*SETUP_PASSWORD, password)
 
+    def open_settings(self, window, button, timeout=WINDOW_TIMEOUT):
+        """Opens the settings dialog with its button; returns it and a reader of its fields."""
+        window.click(*button)
+        config = self.program.window("Database Configuration", timeout)
+        self.windows.append(config)
+        shown = config.settled_screenshot()
+
+        def field(rect):
+            return xsession.normalise(xsession.read_text(shown, rect, single_line=True))
+        return config, field
+
     def picture(self, window, name):
         if OPTIONS.pictures:
             window.save_png(os.path.join(OPTIONS.pictures, name))
@@ -344,15 +355,8 @@ class SetupWindowTest(unittest.TestCase):
         self.assert_still_running(window)
         self.assertEqual(self.db.tables(), set())
 
-        window.click(*SETUP_DB_BUTTON)
-        config = self.program.window("Database Configuration", WINDOW_TIMEOUT)
-        self.windows.append(config)
         # It opens with the settings read from the file, the password masked.
-        shown = config.settled_screenshot()
-
-        def field(rect):
-            return xsession.normalise(xsession.read_text(shown, rect, single_line=True))
-
+        config, field = self.open_settings(window, SETUP_DB_BUTTON)
         self.assertEqual(field(CONFIG_HOST_TEXT), WRONG_HOST)
         # Text recognition reads an underscore as a blank.
         self.assertEqual(field(CONFIG_USER_TEXT), self.db.user.replace("_", " "))

@@ -112,14 +112,7 @@ class WineSetupTest(SetupWindowTest):
         self.press_and_wait_for_label(window, WINE_SETUP_OK, refused, red=True)
         self.assertEqual(self.db.tables(), set())
 
-        window.click(*WINE_SETUP_DB_BUTTON)
-        config = self.program.window("Database Configuration", WINDOW_TIMEOUT)
-        self.windows.append(config)
-        shown = config.settled_screenshot()
-
-        def field(rect):
-            return xsession.normalise(xsession.read_text(shown, rect, single_line=True))
-
+        config, field = self.open_settings(window, WINE_SETUP_DB_BUTTON, WINDOW_TIMEOUT)
         self.assertEqual(field(WINE_CONFIG_HOST_TEXT), WRONG_HOST)
         # Text recognition may read an underscore as a blank.
         self.assertEqual(field(WINE_CONFIG_USER_TEXT).replace("_", " "),
