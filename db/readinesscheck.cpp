@@ -37,13 +37,11 @@ const QString UsernameRoundTrip =
 const char *const Tables[] = {"people", "pkeys", "p_k", "groups", "p_g",
                               "rooms",  "k_r",   "g_r", "users"};
 
-// The rights that the server itself is asked about: preparing a statement checks the rights on
-// its tables, also on tables that do not exist yet, and executes nothing. The server's answer
-// counts the grants of every kind exactly as it will for the run and for the application, where
-// its rules for several database grants that cover one name (which of them applies) cannot be
-// read off SHOW GRANTS reliably. The triggers run with the rights of the account that created
-// them: now_date_pk sets a column of p_k, the other three update pkeys, so both need SELECT and
-// UPDATE, asked for here on every table. %1 is the table.
+// The rights that every table needs. The triggers run with the rights of the account that
+// created them: now_date_pk sets a column of p_k, the other three update pkeys, so both need
+// SELECT and UPDATE, as the application needs all four on every table. Where the grants cannot
+// tell them, the server is asked: preparing a statement checks the rights on its tables, also on
+// tables that do not exist yet, and executes nothing. %1 is the table.
 struct Probe
 {
     const char *right;
@@ -251,7 +249,39 @@ ReadinessProblems InventoryDb::checkReadiness(const QString &username)
                 {QString::fromLatin1(right), without == everyTable ? QStringList() : without});
     };
 
+    // The grants that cover the database, and the patterns they name.
+    Rights global;
+    Rights onDatabase;
+    QHash<QString, Rights> tableRights;
+    QSet<QString> patterns;
+    for (const Grant &grant : std::as_const(grants)) {
+        if (grant.global) {
+            global += grant.rights;
+        } else if (!grant.table.isEmpty() && grant.database == problems.database) {
+            tableRights[grant.table] += grant.rights;
+        } else if (grant.table.isEmpty() && covers(grant.database, problems.database)) {
+            onDatabase += grant.rights;
+            patterns << grant.database;
+        }
+    }
+    onDatabase += global;
+    const auto lacking = [&](const QString &right, const QStringList &tables) {
+        QStringList without;
+        for (const QString &table : tables)
+            if (!holds(onDatabase, right) && !holds(tableRights.value(table), right))
+                without << table;
+        return without;
+    };
+    // Of several database grants that cover the name, the server takes one alone (for the
+    // account, and one for its roles), and which one is not to be read off SHOW GRANTS: then the
+    // server is asked. One pattern, or none, means what it says.
+    const bool askServer = !rightsKnown || patterns.size() > 1;
+
     for (const Probe &probe : Probes) {
+        if (!askServer) {
+            addMissing(probe.right, lacking(QString::fromLatin1(probe.right), everyTable));
+            continue;
+        }
         QStringList without;
         for (const QString &table : std::as_const(everyTable)) {
             QSqlQuery statement(*db);
@@ -267,34 +297,12 @@ ReadinessProblems InventoryDb::checkReadiness(const QString &username)
         addMissing(probe.right, without);
     }
 
+    // Where several patterns cover the name, any of them counts for these: only a lack that
+    // was seen refuses.
     if (rightsKnown) {
-        // Any grant that covers the database counts: of several, the server may take one alone,
-        // but which one it takes is not to be read here, and only a lack that was seen refuses.
-        Rights onDatabase;
-        QHash<QString, Rights> tableRights;
-        for (const Grant &grant : std::as_const(grants)) {
-            if (grant.global)
-                onDatabase += grant.rights;
-            else if (!grant.table.isEmpty() && grant.database == problems.database)
-                tableRights[grant.table] += grant.rights;
-            else if (grant.table.isEmpty() && covers(grant.database, problems.database))
-                onDatabase += grant.rights;
-        }
-        const auto lacking = [&](const QString &right, const QStringList &tables) {
-            QStringList without;
-            for (const QString &table : tables)
-                if (!holds(onDatabase, right) && !holds(tableRights.value(table), right))
-                    without << table;
-            return without;
-        };
         addMissing(ReferencesRight, lacking(QString::fromLatin1(ReferencesRight), everyTable));
         const QStringList triggerTable{QString::fromLatin1(TriggerTable)};
         addMissing(TriggerRight, lacking(QString::fromLatin1(TriggerRight), triggerTable));
-
-        Rights global;
-        for (const Grant &grant : std::as_const(grants))
-            if (grant.global)
-                global += grant.rights;
         problems.triggersNeedSuper =
             binaryLogging && !creatorsTrusted && !holds(global, QStringLiteral("SUPER"));
     }
