@@ -76,7 +76,7 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 name=quorvo-setup-$version-windows-x64
 stage=$build/$name
 rm -rf "$stage" "$build/$name.zip"
-mkdir -p "$stage"/{platforms,styles,sqldrivers}
+mkdir -p "$stage"/{platforms,styles,sqldrivers,plugin}
 cp "$build/quorvo-setup.exe" "$stage/"
 for module in Core Gui Widgets Sql; do
     cp "$sdk/bin/Qt6$module.dll" "$stage/"
@@ -85,6 +85,9 @@ cp "$sdk/plugins/platforms/qwindows.dll" "$stage/platforms/"
 cp "$sdk/plugins/styles/"*.dll "$stage/styles/"
 cp "$sdk/plugins/sqldrivers/qsqlmysql.dll" "$stage/sqldrivers/"
 cp "$sdk/lib/mariadb/libmariadb.dll" "$stage/"
+# The client library's login plugins, for accounts of MySQL 8's default kind and of MariaDB's
+# ed25519 and PAM; the program points the library at them.
+cp "$sdk/lib/mariadb/plugin/"*.dll "$stage/plugin/"
 # The runtime of the posix-thread compiler, which the program and the SDK were built with.
 runtime=$(dirname "$("$mingw-g++-posix" -print-libgcc-file-name)")
 cp "$runtime/libstdc++-6.dll" "$runtime/libgcc_s_seh-1.dll" "/usr/$mingw/lib/libwinpthread-1.dll" "$stage/"
