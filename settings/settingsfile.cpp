@@ -212,21 +212,28 @@ std::optional<SettingsText> readSettingsText(const QString &fileName, FileProble
 RewriteFailure lockForSaving(QLockFile &lock, const QString &lockName, bool linked,
                              FileProblem &problem)
 {
+    // A folder left at the lock's name would look like a lock held for ever.
+    if (const std::optional<QString> reason = notAFile(QFileInfo(lockName))) {
+        problem = {QFileInfo(lockName).absoluteFilePath(), *reason};
+        return RewriteFailure::CreateFailed;
+    }
     lock.setStaleLockTime(StaleLockTime);
     if (lock.tryLock(LockWait))
         return RewriteFailure::None;
+    // The system's reason first, before anything else can change it.
+    const QString systemReason = qt_error_string();
     problem = {QFileInfo(lockName).absoluteFilePath(), QString()};
-    qint64 pid = 0;
-    QString host;
-    QString application;
     if (lock.error() != QLockFile::LockFailedError) {
         if (lock.error() != QLockFile::PermissionError) {
-            problem.reason = notAFile(QFileInfo(lockName)).value_or(qt_error_string());
+            problem.reason = systemReason;
             return RewriteFailure::CreateFailed;
         }
         problem.reason = QStringLiteral("Permission denied");
         return linked ? RewriteFailure::LinkTargetFolderNotWritable : RewriteFailure::CreateFailed;
     }
+    qint64 pid = 0;
+    QString host;
+    QString application;
     if (lock.getLockInfo(&pid, &host, &application))
         problem.reason = QStringLiteral("locked by %1, process %2 on %3")
                              .arg(application.isEmpty() ? QStringLiteral("a program") : application)

@@ -402,35 +402,32 @@ void TestSettingsFile::shouldKeepOwnerAndGroup()
 
 void TestSettingsFile::shouldLeaveFilesWhenOpeningFails_data()
 {
-    QTest::addColumn<bool>("confIsDirectory");
-    QTest::addColumn<bool>("tmpIsDirectory"); // a folder with a file in it
+    QTest::addColumn<QString>("folder"); // the name at which a folder with a file in it stands
     QTest::addColumn<RewriteFailure>("failure");
 
-    QTest::newRow("settings file is a directory") << true << false << RewriteFailure::ReadFailed;
+    QTest::newRow("settings file is a directory") << "Quorvo.conf" << RewriteFailure::ReadFailed;
     QTest::newRow("temporary file name is a directory")
-        << false << true << RewriteFailure::CreateFailed;
+        << "Quorvo.conf.tmp" << RewriteFailure::CreateFailed;
+    // It would look like a lock that another save holds for ever.
+    QTest::newRow("lock file name is a directory")
+        << "Quorvo.conf.lock" << RewriteFailure::CreateFailed;
 }
 
 void TestSettingsFile::shouldLeaveFilesWhenOpeningFails()
 {
-    QFETCH(bool, confIsDirectory);
-    QFETCH(bool, tmpIsDirectory);
+    QFETCH(QString, folder);
     const QByteArray content("hname:h\nMySQLu:u\nMySQLp:p\n");
-    if (confIsDirectory)
-        QVERIFY(QDir(dir->path()).mkdir(QStringLiteral("Quorvo.conf")));
-    if (tmpIsDirectory) {
+    const bool confIsDirectory = folder == u"Quorvo.conf";
+    if (!confIsDirectory)
         writeFile(conf(), content);
-        QVERIFY(QDir(dir->path()).mkdir(QStringLiteral("Quorvo.conf.tmp")));
-        writeFile(tmp() + QStringLiteral("/kept"), "");
-    }
+    QVERIFY(QDir(dir->path()).mkdir(folder));
+    writeFile(dir->filePath(folder) + QStringLiteral("/kept"), "");
 
     QTEST(rewriteSettingsFile(conf(), AllNew), "failure");
-    QCOMPARE(QFileInfo(conf()).isDir(), confIsDirectory);
-    QCOMPARE(QFileInfo::exists(conf()), confIsDirectory || tmpIsDirectory);
-    if (tmpIsDirectory)
+    QVERIFY(QFileInfo(dir->filePath(folder)).isDir());
+    if (!confIsDirectory)
         QCOMPARE(readFile(conf()), content);
-    QCOMPARE(QFileInfo(tmp()).isDir(), tmpIsDirectory);
-    QCOMPARE(QFileInfo::exists(tmp()), tmpIsDirectory);
+    QCOMPARE(QFileInfo::exists(tmp()), folder == u"Quorvo.conf.tmp");
 }
 
 void TestSettingsFile::shouldKeepOldFileWhenWritingFails()
