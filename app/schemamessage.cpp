@@ -28,7 +28,7 @@ QString schemaDifferenceMessage(const SchemaDifference &difference)
             .arg(difference.trigger, difference.found, difference.expected);
     case Kind::WrongTriggerBody:
         return QCoreApplication::translate("setup",
-                                           "The trigger %1 does something else than Quorvo "
+                                           "The trigger %1 does something other than Quorvo "
                                            "needs; it must do: %2")
             .arg(difference.trigger, difference.expected);
     case Kind::NotUnique:
@@ -53,7 +53,7 @@ QString neededFor(const QString &right, const QStringList &tables)
                    ? QCoreApplication::translate("setup",
                                                  "the setup, the triggers and Quorvo need it.")
                    : QCoreApplication::translate("setup", "the setup and Quorvo need it.");
-    if (right == u"INSERT")
+    if (right == u"INSERT" && (tables.isEmpty() || tables.contains(QStringLiteral("users"))))
         return QCoreApplication::translate("setup",
                                            "the setup needs it to add the account, and Quorvo "
                                            "needs it.");

@@ -48,7 +48,7 @@ struct Probe
     const char *statement;
 };
 const Probe Probes[] = {
-    {"SELECT", "select 1 from %1"},
+    {"SELECT", "select * from %1"}, // every column: rights on some of them are not enough
     {"INSERT", "insert into %1 () values ()"},
     {"UPDATE", "update %1 set quorvo_probe = 1"},
     {"DELETE", "delete from %1"},

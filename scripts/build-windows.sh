@@ -37,6 +37,12 @@ if [[ ${#missing[@]} -gt 0 ]]; then
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
+# Builds in other checkouts on this machine share the cache: one at a time unpacks into it or
+# builds against it.
+mkdir -p "$cache"
+exec 9>"$cache/.lock"
+flock 9
+
 # The SDK: the first of the three places that has one.
 sdk=${QUORVO_WIN_SDK:-}
 archive=${QUORVO_WIN_SDK_ARCHIVE:-$root/../shared/winsdk/quorvo-winsdk-qt6.4.2-mingw64.tar.xz}

@@ -53,7 +53,7 @@ if [[ ! -e stamp.sources ]]; then
         apt-get source --download-only mariadb/bookworm
     rm -rf qtbase-src
     dpkg-source -x "qt6-base_$qt_version.dsc" qtbase-src
-    mariadb_tar=$(ls mariadb_10.11.*.orig.tar.gz | tail -1)
+    mariadb_tar=$(ls mariadb_10.11.*.orig.tar.gz | sort -V | tail -1)
     # (head ends the listing early, which is no failure here.)
     mariadb_top=$(set +o pipefail; tar tzf "$mariadb_tar" | head -1 | cut -d/ -f1)
     tar xzf "$mariadb_tar" --wildcards "$mariadb_top/libmariadb/*"

@@ -138,6 +138,10 @@ bool restrictToOwner(QFile &file)
                                  nullptr, nullptr, acl, nullptr);
         LocalFree(acl);
     }
+    // A drive without access lists (FAT, some network shares) has nothing to restrict, as
+    // copyAccess finds.
+    if (result == ERROR_NOT_SUPPORTED || result == ERROR_INVALID_FUNCTION)
+        return true;
     SetLastError(result); // for the message
     return result == ERROR_SUCCESS;
 }

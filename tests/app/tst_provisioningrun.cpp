@@ -245,7 +245,7 @@ void TestProvisioningRun::shouldRefuseAndChangeNothing_data()
         << QStringList{grant(ReadmeRights), pk,
                        "create trigger checkout_keys AFTER INSERT ON p_k FOR EACH ROW set @a = 1"}
         << true << "admin"
-        << QStringList{"The trigger checkout_keys does something else than Quorvo needs; it must "
+        << QStringList{"The trigger checkout_keys does something other than Quorvo needs; it must "
                        "do: BEGIN DECLARE num INT; set num = NEW.NumOut; update pkeys set InInv = "
                        "InInv - num where TagNum = new.TagNum; END"};
     // A server that would store the name changed: the name is refused before anything is made.

@@ -31,8 +31,14 @@ echo "Package: ${debs[0]}"
 dpkg-deb --contents "${debs[0]}"
 
 # Lintian prints informational tags (I:) too, so that those about hardening can be checked.
-report=$(lintian --display-info "${debs[0]}" 2>&1 || true)
+# Lintian exits with 1 when it reports tags, and with more when it could not check at all.
+status=0
+report=$(lintian --display-info "${debs[0]}" 2>&1) || status=$?
 echo "$report"
+if [[ $status -gt 1 || -z $report && $status -ne 0 ]]; then
+    echo "lintian could not check the package (exit status $status)." >&2
+    exit 1
+fi
 if grep -E '^[EW]: |^I: .*hardening-no-' <<<"$report" >/dev/null; then
     echo "lintian finds faults in the package (lines above)." >&2
     exit 1
