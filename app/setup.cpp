@@ -204,11 +204,10 @@ void setup::finishRun(const RunResult &result)
         else
             showError(ui->label, tr("That user could not be added."));
     } else {
-        // The server's own reason goes on the next line, as text: it may hold '<' or '&'.
-        QString message = failureMessage(result.error);
-        if (!result.reason.isEmpty())
-            message += QStringLiteral("<br>") + result.reason.toHtmlEscaped();
-        showError(ui->label, message);
+        // The server's own reason goes on the next line.
+        const QString message = failureMessage(result.error);
+        showError(ui->label,
+                  result.reason.isEmpty() ? message : withReason(message, result.reason));
     }
     if (closeAfterRun)
         close();

@@ -92,19 +92,18 @@ private:
     }
 };
 
+// The UTF-16 decoder takes a lone half of a character pair for a character of its own.
 bool decodesCleanly(const QByteArray &encoding, QByteArrayView bytes)
 {
     QStringDecoder decoder(encoding.constData(), QStringConverter::Flag::Stateless);
     const QString text = decoder.decode(bytes);
-    return decoder.isValid() && !decoder.hasError();
+    return decoder.isValid() && !decoder.hasError() && QStringView(text).isValidUtf16();
 }
 
-// The decoder takes a lone half of a character pair for a character of its own.
-bool validUtf16(const SettingsText &text, QByteArrayView bytes)
+// Which file a failure concerns, by its full path, and why.
+FileProblem problemAt(const QString &path, const QString &reason)
 {
-    QStringDecoder decoder(text.encoding.constData(), QStringConverter::Flag::Stateless);
-    const QString decoded = decoder.decode(bytes);
-    return !decoder.hasError() && QStringView(decoded).isValidUtf16();
+    return {QFileInfo(path).absoluteFilePath(), reason};
 }
 
 // The encoding of the file and the mark that names it, if any. A UTF-16 mark, as a Windows
@@ -198,7 +197,8 @@ std::optional<SettingsText> readSettingsText(const QString &fileName, FileProble
     const QByteArray body = bytes.sliced(text.mark.size());
     // UTF-16 cut short, or with half a character pair: a changed line written after it would be
     // out of step with every character before it, and read back as something else.
-    if (text.encoding.startsWith("UTF-16") && (body.size() % 2 != 0 || !validUtf16(text, body))) {
+    if (text.encoding.startsWith("UTF-16") &&
+        (body.size() % 2 != 0 || !decodesCleanly(text.encoding, body))) {
         problem = {absolutePath(fileName), QStringLiteral("Not valid UTF-16")};
         return std::nullopt;
     }
@@ -214,7 +214,7 @@ RewriteFailure lockForSaving(QLockFile &lock, const QString &lockName, bool link
 {
     // A folder left at the lock's name would look like a lock held for ever.
     if (const std::optional<QString> reason = notAFile(QFileInfo(lockName))) {
-        problem = {QFileInfo(lockName).absoluteFilePath(), *reason};
+        problem = problemAt(lockName, *reason);
         return RewriteFailure::CreateFailed;
     }
     lock.setStaleLockTime(StaleLockTime);
@@ -222,7 +222,7 @@ RewriteFailure lockForSaving(QLockFile &lock, const QString &lockName, bool link
         return RewriteFailure::None;
     // The system's reason first, before anything else can change it.
     const QString systemReason = qt_error_string();
-    problem = {QFileInfo(lockName).absoluteFilePath(), QString()};
+    problem = problemAt(lockName, QString());
     if (lock.error() != QLockFile::LockFailedError) {
         if (lock.error() != QLockFile::PermissionError) {
             problem.reason = systemReason;
@@ -353,10 +353,9 @@ RewriteFailure rewriteSettingsFile(const QString &fileName, const SettingsChange
     if (!encodable) {
         const bool system =
             text->encoding == QStringConverter::nameForEncoding(QStringConverter::System);
-        why = {QFileInfo(target).absoluteFilePath(),
-               QStringLiteral("encoded as %1")
-                   .arg(system ? QStringLiteral("the system's code page")
-                               : QString::fromLatin1(text->encoding))};
+        why = problemAt(target, QStringLiteral("encoded as %1")
+                                    .arg(system ? QStringLiteral("the system's code page")
+                                                : QString::fromLatin1(text->encoding)));
         return RewriteFailure::ValueNotEncodable;
     }
 
@@ -364,7 +363,7 @@ RewriteFailure rewriteSettingsFile(const QString &fileName, const SettingsChange
     QFile newFile;
     const fileaccess::Creation creation = fileaccess::createExclusively(newName, newFile);
     if (creation != fileaccess::Creation::Created) {
-        why = {QFileInfo(newName).absoluteFilePath(), qt_error_string()};
+        why = problemAt(newName, qt_error_string());
         return linked && creation == fileaccess::Creation::FolderNotWritable
                    ? RewriteFailure::LinkTargetFolderNotWritable
                    : RewriteFailure::CreateFailed;
@@ -374,7 +373,7 @@ RewriteFailure rewriteSettingsFile(const QString &fileName, const SettingsChange
     const bool restricted = made ? fileaccess::restrictToOwner(newFile)
                                  : fileaccess::copyAccess(target, newName, newFile);
     if (!restricted) {
-        why = {QFileInfo(newName).absoluteFilePath(), qt_error_string()};
+        why = problemAt(newName, qt_error_string());
         newFile.close();
         QFile::remove(newName);
         return RewriteFailure::PermissionsNotKept;
@@ -389,13 +388,13 @@ RewriteFailure rewriteSettingsFile(const QString &fileName, const SettingsChange
     if (failure.isEmpty() && newFile.error() != QFileDevice::NoError)
         failure = newFile.errorString();
     if (!failure.isEmpty()) {
-        why = {QFileInfo(newName).absoluteFilePath(), failure};
+        why = problemAt(newName, failure);
         QFile::remove(newName);
         return RewriteFailure::WriteFailed;
     }
 
     if (!fileaccess::replaceFile(newName, target)) {
-        why = {QFileInfo(target).absoluteFilePath(), qt_error_string()};
+        why = problemAt(target, qt_error_string());
         return RewriteFailure::RenameFailed;
     }
     return RewriteFailure::None;
