@@ -272,6 +272,18 @@ class SetupWindowTest(unittest.TestCase):
             return xsession.normalise(xsession.read_text(shown, rect, single_line=True))
         return config, field
 
+    def save_host(self, window, config, host_field, ok_button, timeout=WINDOW_TIMEOUT,
+                  picture=None):
+        """Enters the test server as the host in the settings dialog and saves it."""
+        config.fill(*host_field, self.db.host)
+        if picture:
+            self.picture(config, picture)
+        before = self.label_crop(window)
+        config.click(*ok_button)
+        xsession.wait_until(lambda: not config.is_viewable(), timeout,
+                            "the settings dialog to close")
+        self.wait_for_label(window, before, SAVED, red=False)
+
     def picture(self, window, name):
         if OPTIONS.pictures:
             window.save_png(os.path.join(OPTIONS.pictures, name))
@@ -361,13 +373,8 @@ class SetupWindowTest(unittest.TestCase):
         # Text recognition reads an underscore as a blank.
         self.assertEqual(field(CONFIG_USER_TEXT), self.db.user.replace("_", " "))
         self.assertNotIn(self.db.password[:6], field(CONFIG_PASSWORD_TEXT))
-        config.fill(*CONFIG_HOST, self.db.host)
-        self.picture(config, "database-configuration.png")
-        before = self.label_crop(window)
-        config.click(*CONFIG_OK)
-        xsession.wait_until(lambda: not config.is_viewable(), WINDOW_TIMEOUT,
-                            "the settings dialog to close")
-        self.wait_for_label(window, before, SAVED, red=False)
+        self.save_host(window, config, CONFIG_HOST, CONFIG_OK,
+                       picture="database-configuration.png")
 
         path = os.path.join(self.workdir, "Quorvo.conf")
         lines[3] = f"hname:{self.db.host}"

@@ -165,8 +165,6 @@ void TestSettingsFile::shouldReadKeyLines_data()
                                   << "u" << QStringLiteral("\u20acuro");
     QTest::newRow("UTF-16 LE") << utf16(UnicodeSaved, QStringConverter::Utf16LE) << "nh"
                                << "u" << QStringLiteral("p\u00e4ss\u0151");
-    QTest::newRow("UTF-16 BE") << utf16(UnicodeSaved, QStringConverter::Utf16BE) << "nh"
-                               << "u" << QStringLiteral("p\u00e4ss\u0151");
     QTest::newRow("one byte that is no UTF-8 makes the whole file 8-bit")
         << QByteArray("# f\xfcr\nMySQLp:p\xc3\xa4ss\n") << "old-host"
         << "old-user" << QStringLiteral("p\u00c3\u00a4ss");

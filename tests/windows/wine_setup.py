@@ -21,7 +21,7 @@ ROOT = os.path.abspath(os.path.join(HERE, "..", ".."))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import e2e_setup  # noqa: E402
 import xsession  # noqa: E402
-from e2e_setup import (CONNECTION_FAILED, SAVED, SUCCESS, WRONG_HOST,  # noqa: E402
+from e2e_setup import (CONNECTION_FAILED, SUCCESS, WRONG_HOST,  # noqa: E402
                        SetupWindowTest)
 from windows import (WINE_CONFIG_HOST, WINE_CONFIG_HOST_TEXT, WINE_CONFIG_OK,  # noqa: E402
                      WINE_CONFIG_USER_TEXT, WINE_SETUP_DB_BUTTON, WINE_SETUP_OK,
@@ -117,12 +117,7 @@ class WineSetupTest(SetupWindowTest):
         # Text recognition may read an underscore as a blank.
         self.assertEqual(field(WINE_CONFIG_USER_TEXT).replace("_", " "),
                          self.db.user.replace("_", " "))
-        config.fill(*WINE_CONFIG_HOST, self.db.host)
-        before = self.label_crop(window)
-        config.click(*WINE_CONFIG_OK)
-        xsession.wait_until(lambda: not config.is_viewable(), WINDOW_TIMEOUT,
-                            "the settings dialog to close")
-        self.wait_for_label(window, before, SAVED, red=False)
+        self.save_host(window, config, WINE_CONFIG_HOST, WINE_CONFIG_OK, WINDOW_TIMEOUT)
         path = os.path.join(self.workdir, "Quorvo.conf")
         lines[1] = f"hname:{self.db.host}".encode()
         with open(path, "rb") as f:
