@@ -145,6 +145,17 @@ void setup::accept()
     startRun(username, password);
 }
 
+// Before the message, so that a screen reader's reading of the focused field does not cut short
+// the alert of a failure.
+void setup::restoreFocus(const RunResult &result)
+{
+    QWidget *next = focusBeforeRun ? focusBeforeRun.data() : ui->lineEdit_username;
+    // A name that is taken or cannot be stored is corrected in its field.
+    if (result.error == DbError::DuplicateEntry || result.error == DbError::ValueRefused)
+        next = ui->lineEdit_username;
+    next->setFocus();
+}
+
 bool setup::isPartOfLastPress() const
 {
     return lastRunPress.isValid() &&
@@ -172,6 +183,7 @@ void setup::startRun(const QString &username, const QString &password)
 {
     lastRunPress.start();
     busy.emplace();
+    focusBeforeRun = focusWidget();
     ui->buttonBox->setEnabled(false);
     ui->pushButton_db->setEnabled(false);
     // The outcome shown will be that of the name and password sent.
@@ -188,6 +200,7 @@ void setup::finishRun(const RunResult &result)
     ui->buttonBox->setEnabled(true);
     ui->pushButton_db->setEnabled(true);
     ui->widget->setEnabled(true);
+    restoreFocus(result);
 
     if (!result.notReady.isEmpty()) {
         // Each problem on a line of its own, as text: names come from the database.

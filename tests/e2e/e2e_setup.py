@@ -4,8 +4,9 @@
 The program runs unchanged on a private X server (Xvfb) in a temporary working directory with
 its own "Quorvo.conf". It is driven with the pointer and the keyboard only, and everything is
 checked from the outside: the rows, tables and triggers in the database, the bytes and mode
-bits of the settings file, the exit code, and the message label as it appears on screen (its
-text read back by tesseract, its colour from the pixels).
+bits of the settings file, the exit code, the message label as it appears on screen (its
+text read back by tesseract, its colour from the pixels), and the window as a screen reader
+gets it over AT-SPI.
 
 Needs the test server that scripts/test.sh starts (QUORVO_TEST_DB_HOST, QUORVO_TEST_DB_USER,
 QUORVO_TEST_DB_PASSWORD, QUORVO_TEST_SERVER_DIR). Without them every case that needs the
@@ -18,6 +19,7 @@ database fails; set QUORVO_TEST_SKIP_DB=1 to skip those cases on purpose.
 
 import argparse
 import hashlib
+import json
 import os
 import shutil
 import stat
@@ -33,6 +35,7 @@ from windows import (CONFIG_HOST, CONFIG_HOST_TEXT, CONFIG_OK, CONFIG_PASSWORD_T
                      SETUP_USERNAME)
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+ATSPI_PROBE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "atspi_probe.py")
 SERVER_SCRIPT = os.path.join(ROOT, "scripts", "mariadb-server.sh")
 
 EXPLANATION = ("This will atempt to create the database for Quorvo and add\n"
@@ -141,6 +144,19 @@ class Database:
                        timeout=120, stdout=subprocess.DEVNULL)
 
 
+def pyatspi_python():
+    """A Python that has pyatspi: this one, or Debian's own where this one is another."""
+    for python in (sys.executable, "/usr/bin/python3"):
+        if subprocess.run([python, "-c", "import pyatspi"], capture_output=True).returncode == 0:
+            return python
+    return None
+
+
+def reading_order(node):
+    """The accessible objects below node, in the order a screen reader reads them."""
+    return [node] + [each for child in node["children"] for each in reading_order(child)]
+
+
 def settings_text(host, db):
     return f"hname:{host}\nMySQLu:{db.user}\nMySQLp:{db.password}\n"
 
@@ -191,13 +207,13 @@ class SetupWindowTest(unittest.TestCase):
 
     # --- driving ---------------------------------------------------------------------------
 
-    def start(self, settings, mode=0o600):
+    def start(self, settings, mode=0o600, env=None):
         path = os.path.join(self.workdir, "Quorvo.conf")
         with open(path, "w", newline="") as f:
             f.write(settings)
         os.chmod(path, mode)
         self.program = xsession.Program(self.xserver, OPTIONS.executable, self.workdir,
-                                         os.path.join(OPTIONS.artifacts, "program.log"))
+                                         os.path.join(OPTIONS.artifacts, "program.log"), env)
         window = self.program.window("Dialog", WINDOW_TIMEOUT)
         self.windows.append(window)
         return window
@@ -407,6 +423,52 @@ class SetupWindowTest(unittest.TestCase):
         self.assert_accounts([account])
         self.close_with_escape(window)
 
+    def test_5_screen_reader_hears_named_fields_and_failures(self):
+        python = pyatspi_python()
+        if not python:
+            self.skipTest("no Python with pyatspi (Debian package python3-pyatspi)")
+        try:
+            bus = xsession.AccessibilityBus(self.xserver).__enter__()
+        except (OSError, xsession.DriverError) as error:
+            self.skipTest(f"the AT-SPI bus cannot start: {error}")
+        self.addCleanup(bus.__exit__)
+
+        def windows():
+            out = subprocess.run([python, ATSPI_PROBE, str(self.program.pid)], check=True,
+                                 env=dict(os.environ, **bus.env), capture_output=True, timeout=60)
+            return {window["name"]: reading_order(window) for window in json.loads(out.stdout)}
+
+        def assert_fields(nodes, names):
+            fields = [node for node in nodes if node["role"] in ("text", "password text")]
+            self.assertEqual([(field["name"], field["labelled_by"]) for field in fields], names)
+            for field in fields:  # each label is read just before its field
+                self.assertEqual(nodes[nodes.index(field) - 1]["name"], field["labelled_by"][0])
+
+        window = self.start(f"hname:{WRONG_HOST}\nMySQLu:nobody\nMySQLp:\n", env=bus.env)
+        setup = windows()["Dialog"]
+        assert_fields(setup, [("Username", ["Username"]), ("Password", ["Password"])])
+        self.assertIn("Alt+D", next(node["keys"] for node in setup
+                                    if node["name"] == "Database Configuration"))
+
+        # A run started with Enter in the password field fails; the focus is back there.
+        self.enter_account(window, "Warden", "tower-bell")
+        before = self.label_crop(window)
+        window.key("Return")
+        self.wait_for_label(window, before, refused_at(WRONG_HOST), red=True)
+        setup = windows()["Dialog"]
+        self.assertEqual([node["name"] for node in setup if node["focused"]], ["Password"])
+        alerts = [node["name"] for node in setup if node["role"] == "alert"]
+        self.assertEqual(len(alerts), 1)
+        self.assertTrue(alerts[0].startswith(f"Error: {CONNECTION_FAILED}"), alerts)
+
+        window.key("alt+d")
+        self.windows.append(self.program.window("Database Configuration", WINDOW_TIMEOUT))
+        assert_fields(windows()["Database Configuration"],
+                      [("Database hostname", ["Datbase Hostname"]),
+                       ("Database Username", ["Database Username"]),
+                       ("Database Password", ["Database Password"])])
+        self.windows[-1].key("Escape")
+        self.close_with_escape(window)
 
 class HarnessSelfCheckTest(unittest.TestCase):
     """The two yardsticks above, checked against evidence that does not come from them."""
