@@ -361,22 +361,16 @@ RewriteFailure rewriteSettingsFile(const QString &fileName, const SettingsChange
 
     const QString newName = target + QStringLiteral(".tmp");
     QFile newFile;
-    const fileaccess::Creation creation = fileaccess::createExclusively(newName, newFile);
+    // The file holds the database password: it has its access rights before it holds anything.
+    const fileaccess::Creation creation =
+        fileaccess::createExclusively(newName, made ? QString() : target, newFile);
     if (creation != fileaccess::Creation::Created) {
         why = problemAt(newName, qt_error_string());
+        if (creation == fileaccess::Creation::AccessNotGiven)
+            return RewriteFailure::PermissionsNotKept;
         return linked && creation == fileaccess::Creation::FolderNotWritable
                    ? RewriteFailure::LinkTargetFolderNotWritable
                    : RewriteFailure::CreateFailed;
-    }
-    // The file holds the database password: the new one gets its access rights before it holds
-    // anything.
-    const bool restricted = made ? fileaccess::restrictToOwner(newFile)
-                                 : fileaccess::copyAccess(target, newName, newFile);
-    if (!restricted) {
-        why = problemAt(newName, qt_error_string());
-        newFile.close();
-        QFile::remove(newName);
-        return RewriteFailure::PermissionsNotKept;
     }
 
     QString failure;
