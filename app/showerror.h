@@ -1,7 +1,9 @@
 #pragma once
 
 #include "app/wordbreaks.h"
+#include "settings/settingsfile.h"
 
+#include <QDir>
 #include <QLabel>
 #include <QScreen>
 #include <QString>
@@ -23,4 +25,11 @@ inline void showError(QLabel *label, const QString &message)
 inline QString withReason(const QString &message, const QString &reason)
 {
     return message + QStringLiteral("<br>") + reason.toHtmlEscaped();
+}
+
+// Which file a failure concerns, in the form the system shows paths in (C:\...\Quorvo.conf on
+// Windows), and why.
+inline QString fileReason(const FileProblem &problem)
+{
+    return QDir::toNativeSeparators(problem.path) + QStringLiteral(": ") + problem.reason;
 }

@@ -272,6 +272,24 @@ bool loadSettingsFile(const QString &fileName, FileProblem *problem)
     return true;
 }
 
+bool keyLinesLookLikeUtf8(const QString &fileName)
+{
+    FileProblem unused;
+    const std::optional<SettingsText> text = readSettingsText(fileName, unused);
+    if (!text || !text->mark.isEmpty())
+        return false;
+    QByteArray bytes;
+    bool beyondAscii = false;
+    for (const Line &line : text->lines) {
+        bytes += line.text + line.end;
+        const QString key = text->fieldsOf(line).first();
+        if (key == HostKey || key == UserKey || key == PasswordKey)
+            beyondAscii = beyondAscii || std::any_of(line.text.cbegin(), line.text.cend(),
+                                                     [](char c) { return (c & 0x80) != 0; });
+    }
+    return beyondAscii && decodesCleanly("UTF-8", bytes);
+}
+
 RewriteFailure rewriteSettingsFile(const QString &fileName, const SettingsChanges &changes,
                                    FileProblem *problem)
 {
