@@ -154,7 +154,8 @@ void TestProvisioningRun::shouldReportDifferenceAfterRun()
 
 // An account of the case's own on a server with binary logging on. Statements may name {db}
 // ({db\\_}: with '_' escaped), {account} and {role}; "provisioned" runs the account through once
-// first, as "first".
+// first, as "first"; "default role" makes {role} the account's default role, in the server's own
+// syntax.
 void TestProvisioningRun::shouldRefuseAndChangeNothing_data()
 {
     QTest::addColumn<QStringList>("statements");
@@ -171,7 +172,7 @@ void TestProvisioningRun::shouldRefuseAndChangeNothing_data()
         << QStringList{"added"};
     QTest::newRow("through a role")
         << QStringList{"CREATE ROLE {role}", "GRANT " + ReadmeRights + " ON `{db}`.* TO {role}",
-                       "GRANT {role} TO {account}", "SET DEFAULT ROLE {role} FOR {account}"}
+                       "GRANT {role} TO {account}", "default role"}
         << true << "admin" << QStringList{"added"};
     QTest::newRow("globally") << QStringList{"GRANT " + ReadmeRights + " ON *.* TO {account}"}
                               << true << "admin" << QStringList{"added"};
@@ -194,7 +195,7 @@ void TestProvisioningRun::shouldRefuseAndChangeNothing_data()
                        "GRANT UPDATE ON `quorvo%`.* TO {role}_n",
                        "GRANT {role}_n TO {role}",
                        "GRANT {role} TO {account}",
-                       "SET DEFAULT ROLE {role} FOR {account}"}
+                       "default role"}
         << true << "admin" << QStringList{"UPDATE on the database"};
     QTest::newRow("TRIGGER on p_k alone")
         << QStringList{"create table p_k (TransactionID int primary key auto_increment, Tnumber "
@@ -261,6 +262,15 @@ void TestProvisioningRun::shouldRefuseAndChangeNothing_data()
         << true << QStringLiteral("key\U0001F511") << QStringList{"name not storable in utf8mb3"};
 }
 
+// Where MySQL applies the same grants otherwise, the outcome it gives. Of two database patterns
+// that reach the account through roles, MySQL 9.7 applies the wildcard one (`quorvo%` over the
+// database's own name, as tried by hand), MariaDB the most specific one.
+const QHash<QString, QStringList> MySqlOutcomes = {
+    {QStringLiteral("a wildcard of a nested role behind the database's own grant"),
+     {"SELECT on the database", "INSERT on the database", "DELETE on the database",
+      "CREATE on the database"}},
+};
+
 void TestProvisioningRun::shouldRefuseAndChangeNothing()
 {
     QFETCH(QStringList, statements);
@@ -290,6 +300,9 @@ void TestProvisioningRun::shouldRefuseAndChangeNothing()
             QCOMPARE(outcome(provision(QStringLiteral("first"))), QStringList{"added"});
             continue;
         }
+        if (statement == u"default role")
+            statement = testdatabase::setDefaultRole(admin->database(), QStringLiteral("{role}"),
+                                                     QStringLiteral("{account}"));
         QString escaped = scratch->databaseName();
         statement.replace(QStringLiteral("{db\\_}"), escaped.replace(u'_', QStringLiteral("\\_")))
             .replace(QStringLiteral("{db}"), scratch->databaseName())
@@ -301,7 +314,10 @@ void TestProvisioningRun::shouldRefuseAndChangeNothing()
 
     const QStringList before = snapshot();
     const RunResult run = provision(user);
-    QTEST(outcome(run), "outcome");
+    QFETCH(QStringList, outcome);
+    if (testdatabase::isMySql(admin->database()))
+        outcome = MySqlOutcomes.value(QString::fromUtf8(QTest::currentDataTag()), outcome);
+    QCOMPARE(::outcome(run), outcome);
     if (!run.added)
         QCOMPARE(snapshot(), before);
 }
