@@ -27,6 +27,21 @@ bool fitsLatin1(const QString &text)
     return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() <= 0xff; });
 }
 
+// A settings file that a Windows editor saved as UTF-8 is read in the system's code page, as
+// the Quorvo application reads it: its letters beyond ASCII arrive as others, and the login
+// fails with nothing to say why. Where the code page is UTF-8, it reads as written.
+QString encodingHint(int code)
+{
+    const bool systemIsUtf8 = QString::fromLocal8Bit("\xc3\xa4") == QStringLiteral("\u00e4");
+    if (code != DbError::ConnectionFailed || systemIsUtf8 || !keyLinesLookLikeUtf8())
+        return {};
+    return QStringLiteral("<br>") +
+           setup::tr("The configuration file looks like UTF-8, but Quorvo reads it in the "
+                     "system's code page, so its letters beyond ASCII do not arrive as written. "
+                     "Save the connection under \"Database Configuration\" (or save the file as "
+                     "\"ANSI\") to mend that.");
+}
+
 } // namespace
 
 setup::setup(QWidget *parent)
@@ -75,8 +90,8 @@ bool setup::readSettings(QLabel *label)
     FileProblem problem;
     if (loadSettingsFile(SettingsFileName, &problem))
         return true;
-    QString message = withReason(tr("The configuration file could not be read."),
-                                 problem.path + QStringLiteral(": ") + problem.reason);
+    QString message =
+        withReason(tr("The configuration file could not be read."), fileReason(problem));
     // Saving the connection makes a missing file.
     if (problem.missing)
         message += QStringLiteral("<br>") +
@@ -220,7 +235,8 @@ void setup::finishRun(const RunResult &result)
         // The server's own reason goes on the next line.
         const QString message = failureMessage(result.error);
         showError(ui->label,
-                  result.reason.isEmpty() ? message : withReason(message, result.reason));
+                  (result.reason.isEmpty() ? message : withReason(message, result.reason)) +
+                      encodingHint(result.error));
     }
     if (closeAfterRun)
         close();

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "settings/settingsfile.h"
+
+#include <QDir>
 #include <QString>
 
 class QLabel;
@@ -16,4 +19,11 @@ void showError(QLabel *label, const QString &message);
 inline QString withReason(const QString &message, const QString &reason)
 {
     return message + QStringLiteral("<br>") + reason.toHtmlEscaped();
+}
+
+// Which file a failure concerns, in the form the system shows paths in (C:\...\Quorvo.conf on
+// Windows), and why.
+inline QString fileReason(const FileProblem &problem)
+{
+    return QDir::toNativeSeparators(problem.path) + QStringLiteral(": ") + problem.reason;
 }

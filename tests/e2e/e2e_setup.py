@@ -32,7 +32,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import xsession  # noqa: E402
 from windows import (CONFIG_HOST, CONFIG_HOST_TEXT, CONFIG_OK, CONFIG_PASSWORD_TEXT,  # noqa: E402
                      CONFIG_USER_TEXT, SETUP_DB_BUTTON, SETUP_LABEL, SETUP_OK, SETUP_PASSWORD,
-                     SETUP_USERNAME)
+                     SETUP_SIZE, SETUP_USERNAME)
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 ATSPI_PROBE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "atspi_probe.py")
@@ -157,6 +157,14 @@ def reading_order(node):
     return [node] + [each for child in node["children"] for each in reading_order(child)]
 
 
+def label_rect(image):
+    """The message label in a screenshot of the setup window, down to the fields below it: a
+    long message takes the room between them, and then the window grows."""
+    x, y, width, _ = SETUP_LABEL
+    bottom = SETUP_USERNAME[1] - 12 + image.height - SETUP_SIZE[1]
+    return (x, y, width + image.width - SETUP_SIZE[0], bottom - y)
+
+
 def settings_text(host, db):
     return f"hname:{host}\nMySQLu:{db.user}\nMySQLp:{db.password}\n"
 
@@ -219,7 +227,8 @@ class SetupWindowTest(unittest.TestCase):
         return window
 
     def label_crop(self, window):
-        return window.screenshot().region(SETUP_LABEL)
+        image = window.screenshot()
+        return image.region(label_rect(image))
 
     def press_and_wait_for_label(self, window, point, expected, red):
         """Clicks a button and waits until the label shows expected, in red or not."""
@@ -238,39 +247,40 @@ class SetupWindowTest(unittest.TestCase):
 
         def settled_on_expected():
             image = window.screenshot()
-            crop = image.region(SETUP_LABEL)
+            crop = image.region(label_rect(image))
             settled = crop != before and crop == state["previous"]
             state["previous"] = crop
             if not settled:
                 return False
             if crop != state["read"]:
                 state["read"], state["image"] = crop, image
-                state["seen"] = xsession.read_text(image, SETUP_LABEL)
+                state["seen"] = xsession.read_text(image, label_rect(image))
             return xsession.shows_text(state["seen"], expected)
 
         try:
             xsession.wait_until(settled_on_expected, RUN_TIMEOUT,
                                 f"the message label to show {expected!r}", interval=0.1)
         except xsession.DriverError as error:
-            seen = xsession.read_text(window.screenshot(), SETUP_LABEL)
+            image = window.screenshot()
+            seen = xsession.read_text(image, label_rect(image))
             raise AssertionError(f"{error}; it shows {seen!r}") from None
         self.assert_colour(state["image"], expected, red)
 
     def assert_label(self, window, expected, red):
         image = window.settled_screenshot()
-        seen = xsession.read_text(image, SETUP_LABEL)
+        seen = xsession.read_text(image, label_rect(image))
         self.assertTrue(xsession.shows_text(seen, expected),
                         f"the label shows {seen!r}, expected {expected!r}")
         self.assert_colour(image, expected, red)
         return seen
 
     def assert_colour(self, image, expected, red):
-        red_pixels = image.red_pixels(SETUP_LABEL)
+        red_pixels = image.red_pixels(label_rect(image))
         if red:
             self.assertGreater(red_pixels, 50, f"{expected!r} is not shown in red")
         else:
             self.assertEqual(red_pixels, 0, f"{expected!r} is shown in red")
-            self.assertGreater(image.dark_pixels(SETUP_LABEL), 50,
+            self.assertGreater(image.dark_pixels(label_rect(image)), 50,
                                f"{expected!r} is not shown in the normal colour")
 
     def enter_account(self, window, username, password):
@@ -289,9 +299,10 @@ class SetupWindowTest(unittest.TestCase):
         return config, field
 
     def save_host(self, window, config, host_field, ok_button, timeout=WINDOW_TIMEOUT,
-                  picture=None):
-        """Enters the test server as the host in the settings dialog and saves it."""
-        config.fill(*host_field, self.db.host)
+                  picture=None, text=None):
+        """Enters the test server as the host (or text into another field) in the settings
+        dialog and saves it."""
+        config.fill(*host_field, self.db.host if text is None else text)
         if picture:
             self.picture(config, picture)
         before = self.label_crop(window)
