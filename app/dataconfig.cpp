@@ -4,6 +4,7 @@
 
 #include "app/busycursor.h"
 #include "app/fittocontents.h"
+#include "app/messages.h"
 #include "app/showerror.h"
 #include "settings/connectionsettings.h"
 #include "settings/settingsfile.h"
@@ -40,15 +41,15 @@ void DataConfig::accept()
     const QString password = ui->lineEdit_DataConfigPass->text();
 
     if (host.isEmpty()) {
-        showError(ui->DataConfigErrorLabel, tr("You must enter a hostname."));
+        showError(ui->DataConfigErrorLabel, tr(DataConfigMessage::HostMissing));
         return;
     }
     if (user.isEmpty()) {
-        showError(ui->DataConfigErrorLabel, tr("You must enter a username."));
+        showError(ui->DataConfigErrorLabel, tr(DataConfigMessage::UserMissing));
         return;
     }
     if (!fitsSettingsFormat(host) || !fitsSettingsFormat(user) || !fitsSettingsFormat(password)) {
-        showError(ui->DataConfigErrorLabel, tr("The values may not contain ':' or line breaks."));
+        showError(ui->DataConfigErrorLabel, tr(DataConfigMessage::NotStorable));
         return;
     }
     // Only what differs from the values read is written, so a line that reads differently from
@@ -87,25 +88,21 @@ QString DataConfig::failureMessage(RewriteFailure failure, const FileProblem &pr
     case RewriteFailure::None:
         break;
     case RewriteFailure::ReadFailed:
-        return because(tr("The configuration file could not be read. Nothing was saved."));
+        return because(tr(DataConfigMessage::ReadFailed));
     case RewriteFailure::CreateFailed:
-        return because(
-            tr("A file could not be made beside the configuration file. Nothing was saved."));
+        return because(tr(DataConfigMessage::CreateFailed));
     case RewriteFailure::Busy:
-        return because(
-            tr("Another program is saving the configuration file. Please try again later."));
+        return because(tr(DataConfigMessage::Busy));
     case RewriteFailure::WriteFailed:
-        return because(tr("The new configuration file could not be written. Nothing was saved."));
+        return because(tr(DataConfigMessage::WriteFailed));
     case RewriteFailure::RenameFailed:
-        return because(tr("Error, could not rename new config file."));
+        return because(tr(DataConfigMessage::RenameFailed));
     case RewriteFailure::ValueNotEncodable:
-        return because(tr("A new value holds a character that the file's encoding cannot store. "
-                          "Nothing was saved."));
+        return because(tr(DataConfigMessage::ValueNotEncodable));
     case RewriteFailure::LinkTargetFolderNotWritable:
-        return because(tr("Quorvo.conf links to a file in a folder that cannot be written. "
-                          "Nothing was saved."));
+        return because(tr(DataConfigMessage::LinkTargetFolderNotWritable));
     case RewriteFailure::PermissionsNotKept:
-        return because(tr("The file's permissions could not be kept. Nothing was saved."));
+        return because(tr(DataConfigMessage::PermissionsNotKept));
     }
     return {};
 }

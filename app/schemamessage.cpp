@@ -1,41 +1,42 @@
 #include "app/schemamessage.h"
 
+#include "app/messages.h"
+
 #include <QCoreApplication>
 
+namespace {
+
 // The texts belong to the setup dialog, whose context they share.
+QString text(const char *source)
+{
+    return QCoreApplication::translate("setup", source);
+}
+
+} // namespace
+
 QString schemaDifferenceMessage(const SchemaDifference &difference)
 {
     using Kind = SchemaDifference::Kind;
     switch (difference.kind) {
     case Kind::MissingTable:
-        return QCoreApplication::translate("setup", "The database lacks the table %1.")
-            .arg(difference.table);
+        return text(SetupMessage::MissingTable).arg(difference.table);
     case Kind::MissingColumn:
-        return QCoreApplication::translate("setup", "The table %1 lacks the column %2.")
-            .arg(difference.table, difference.column);
+        return text(SetupMessage::MissingColumn).arg(difference.table, difference.column);
     case Kind::WrongColumnType:
-        return QCoreApplication::translate("setup",
-                                           "The column %1.%2 has the type %3; it must be %4.")
+        return text(SetupMessage::WrongColumnType)
             .arg(difference.table, difference.column, difference.found, difference.expected);
     case Kind::MissingTrigger:
-        return QCoreApplication::translate("setup", "The table %1 lacks the trigger %2.")
-            .arg(difference.table, difference.trigger);
+        return text(SetupMessage::MissingTrigger).arg(difference.table, difference.trigger);
     case Kind::TriggerOnOtherTable:
-        return QCoreApplication::translate("setup", "The trigger %1 is on the table %2, not on %3.")
+        return text(SetupMessage::TriggerOnOtherTable)
             .arg(difference.trigger, difference.found, difference.table);
     case Kind::WrongTriggerEvent:
-        return QCoreApplication::translate("setup", "The trigger %1 runs %2; it must run %3.")
+        return text(SetupMessage::WrongTriggerEvent)
             .arg(difference.trigger, difference.found, difference.expected);
     case Kind::WrongTriggerBody:
-        return QCoreApplication::translate("setup",
-                                           "The trigger %1 does something other than Quorvo "
-                                           "needs; it must do: %2")
-            .arg(difference.trigger, difference.expected);
+        return text(SetupMessage::WrongTriggerBody).arg(difference.trigger, difference.expected);
     case Kind::NotUnique:
-        return QCoreApplication::translate("setup",
-                                           "The column %1.%2 has no primary key or unique index: "
-                                           "two accounts could have the same name.")
-            .arg(difference.table, difference.column);
+        return text(SetupMessage::NotUnique).arg(difference.table, difference.column);
     }
     return {};
 }
@@ -49,27 +50,19 @@ QString neededFor(const QString &right, const QStringList &tables)
     const bool triggerTables = tables.isEmpty() || tables.contains(QStringLiteral("p_k")) ||
                                tables.contains(QStringLiteral("pkeys"));
     if (right == u"SELECT")
-        return triggerTables
-                   ? QCoreApplication::translate("setup",
-                                                 "the setup, the triggers and Quorvo need it.")
-                   : QCoreApplication::translate("setup", "the setup and Quorvo need it.");
+        return text(triggerTables ? SetupMessage::NeededBySetupTriggersQuorvo
+                                  : SetupMessage::NeededBySetupQuorvo);
     if (right == u"INSERT" && (tables.isEmpty() || tables.contains(QStringLiteral("users"))))
-        return QCoreApplication::translate("setup",
-                                           "the setup needs it to add the account, and Quorvo "
-                                           "needs it.");
+        return text(SetupMessage::NeededToAddAccount);
     if (right == u"UPDATE" && triggerTables)
-        return QCoreApplication::translate("setup",
-                                           "the triggers on p_k need it to count keys out and "
-                                           "in, and Quorvo needs it.");
+        return text(SetupMessage::NeededByTriggers);
     if (right == u"CREATE")
-        return QCoreApplication::translate("setup", "the setup needs it to create the tables.");
+        return text(SetupMessage::NeededToCreateTables);
     if (right == u"REFERENCES")
-        return QCoreApplication::translate("setup",
-                                           "the setup needs it for the references between the "
-                                           "tables.");
+        return text(SetupMessage::NeededForReferences);
     if (right == u"TRIGGER")
-        return QCoreApplication::translate("setup", "the setup needs it to create the triggers.");
-    return QCoreApplication::translate("setup", "Quorvo needs it.");
+        return text(SetupMessage::NeededToCreateTriggers);
+    return text(SetupMessage::NeededByQuorvo);
 }
 
 } // namespace
@@ -79,26 +72,18 @@ QStringList readinessMessages(const ReadinessProblems &problems)
     QStringList messages;
     for (const MissingRight &missing : problems.missingRights) {
         const QString where =
-            missing.tables.isEmpty()
-                ? QCoreApplication::translate("setup", "the database %1").arg(problems.database)
+            missing.tables.isEmpty() ? text(SetupMessage::OnDatabase).arg(problems.database)
             : missing.tables.size() == 1
-                ? QCoreApplication::translate("setup", "the table %1").arg(missing.tables.first())
-                : QCoreApplication::translate("setup", "the tables %1")
-                      .arg(missing.tables.join(QStringLiteral(", ")));
-        messages << QCoreApplication::translate("setup", "The account lacks the right %1 on %2: %3")
+                ? text(SetupMessage::OnTable).arg(missing.tables.first())
+                : text(SetupMessage::OnTables).arg(missing.tables.join(QStringLiteral(", ")));
+        messages << text(SetupMessage::MissingRight)
                         .arg(missing.right, where, neededFor(missing.right, missing.tables));
     }
     if (problems.triggersNeedSuper)
-        messages << QCoreApplication::translate(
-            "setup", "Binary logging is on and log_bin_trust_function_creators is off, so the "
-                     "server creates the triggers only for an account with SUPER: grant it "
-                     "SUPER, or set log_bin_trust_function_creators = 1.");
+        messages << text(SetupMessage::TriggersNeedSuper);
     for (const SchemaDifference &difference : problems.differences)
         messages << schemaDifferenceMessage(difference);
     if (!problems.usernameCharset.isEmpty())
-        messages << QCoreApplication::translate(
-                        "setup", "The username holds a character that the column users.username "
-                                 "(character set %1) cannot store: choose another name.")
-                        .arg(problems.usernameCharset);
+        messages << text(SetupMessage::UsernameCharset).arg(problems.usernameCharset);
     return messages;
 }

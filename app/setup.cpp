@@ -4,6 +4,7 @@
 
 #include "app/dataconfig.h"
 #include "app/fittocontents.h"
+#include "app/messages.h"
 #include "app/provisioningrun.h"
 #include "app/schemamessage.h"
 #include "app/showerror.h"
@@ -72,16 +73,15 @@ QString setup::failureMessage(int code)
 {
     switch (code) {
     case DbError::ConnectionFailed:
-        return tr("The database connection failed. Please try again later.");
+        return tr(SetupMessage::ConnectionFailed);
     case DbError::ConnectionLost:
-        return tr("The database connection was lost. Please try again later.");
+        return tr(SetupMessage::ConnectionLost);
     case DbError::DuplicateEntry:
-        return tr("There is already a user with that username, please choose another.");
+        return tr(SetupMessage::DuplicateUser);
     case DbError::ValueRefused:
-        return tr("The username cannot be stored: the column users.username cannot hold one of "
-                  "its characters. The account was not added; choose another name.");
+        return tr(SetupMessage::UsernameRefused);
     default:
-        return tr("There was an unknown error.");
+        return tr(SetupMessage::UnknownError);
     }
 }
 
@@ -90,12 +90,10 @@ bool setup::readSettings(QLabel *label)
     FileProblem problem;
     if (loadSettingsFile(SettingsFileName, &problem))
         return true;
-    QString message =
-        withReason(tr("The configuration file could not be read."), fileReason(problem));
+    QString message = withReason(tr(SetupMessage::ConfigUnreadable), fileReason(problem));
     // Saving the connection makes a missing file.
     if (problem.missing)
-        message += QStringLiteral("<br>") +
-                   tr("Please save the connection under \"Database Configuration\" to make it.");
+        message += QStringLiteral("<br>") + tr(SetupMessage::SaveToMakeConfig);
     showError(label, message);
     return false;
 }
@@ -110,7 +108,7 @@ void setup::config()
     readSettings(ui->label);
     QMetaObject::invokeMethod(run.get(), [worker = run.get()] { worker->discardConnection(); });
     // Replaces whatever the reading showed: the file has just been written.
-    ui->label->setText(tr("Your database configuration was successfully saved."));
+    ui->label->setText(tr(SetupMessage::ConfigSaved));
 }
 
 void setup::accept()
@@ -123,25 +121,24 @@ void setup::accept()
     const QString username = ui->lineEdit_username->text();
     // A name of blanks only would be stored as an account nobody can tell from another.
     if (password.isEmpty() || username.trimmed().isEmpty()) {
-        showError(ui->label, tr("Blank username or password not allowed"));
+        showError(ui->label, tr(SetupMessage::BlankInput));
         return;
     }
     // The server ignores blanks at the end when it compares names ("admin " is "admin"), and
     // a login that trims what is typed would never match a digest made with them.
     if (username.front().isSpace() || username.back().isSpace()) {
-        showError(ui->label, tr("The username may not begin or end with a blank."));
+        showError(ui->label, tr(SetupMessage::UsernameBlankAtEnds));
         return;
     }
     // The server would refuse a longer name; this says so before connecting.
     if (username.toUcs4().size() > MaxUsernameLength) {
-        showError(ui->label, tr("The username may be at most 25 characters."));
+        showError(ui->label, tr(SetupMessage::UsernameTooLong));
         return;
     }
     // The stored digest sees every character beyond Latin-1 as '?', so such a password would
     // let in anyone who types question marks in its place.
     if (!fitsLatin1(password)) {
-        showError(ui->label, tr("The password may hold only Latin-1 characters: letters, digits "
-                                "and signs of Western European languages, such as é, ß or ñ."));
+        showError(ui->label, tr(SetupMessage::PasswordNotLatin1));
         return;
     }
     // Without a host the client library would go to the local server's socket, as whoever runs
@@ -152,8 +149,7 @@ void setup::accept()
         if (!readSettings(ui->label))
             return;
         if (ConnectionSettings::dbHost.isEmpty()) {
-            showError(ui->label, tr("No database server is set. Please set the connection "
-                                    "under \"Database Configuration\"."));
+            showError(ui->label, tr(SetupMessage::NoServer));
             return;
         }
     }
@@ -204,7 +200,7 @@ void setup::startRun(const QString &username, const QString &password)
     // The outcome shown will be that of the name and password sent.
     ui->widget->setEnabled(false);
     // The outcome of an earlier run must not pass for this one's while it is in progress.
-    ui->label->setText(tr("Setting up the database. Please wait..."));
+    ui->label->setText(tr(SetupMessage::Running));
     QMetaObject::invokeMethod(
         run.get(), [worker = run.get(), username, password] { worker->run(username, password); });
 }
@@ -219,7 +215,7 @@ void setup::finishRun(const RunResult &result)
 
     if (!result.notReady.isEmpty()) {
         // Each problem on a line of its own, as text: names come from the database.
-        QStringList lines{tr("The database is not ready for Quorvo, and nothing was changed:")};
+        QStringList lines{tr(SetupMessage::NotReady)};
         for (const QString &message : readinessMessages(result.notReady))
             lines << message.toHtmlEscaped();
         showError(ui->label, lines.join(QStringLiteral("<br>")));
@@ -227,10 +223,9 @@ void setup::finishRun(const RunResult &result)
         showError(ui->label, schemaDifferenceMessage(*result.difference).toHtmlEscaped());
     } else if (result.error == 0) {
         if (result.added)
-            ui->label->setText(tr("The system has been set up and the user has been added.\n"
-                                  "Please close this and log into Quorvo."));
+            ui->label->setText(tr(SetupMessage::Done));
         else
-            showError(ui->label, tr("That user could not be added."));
+            showError(ui->label, tr(SetupMessage::UserNotAdded));
     } else {
         // The server's own reason goes on the next line.
         const QString message = failureMessage(result.error);

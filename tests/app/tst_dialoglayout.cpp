@@ -1,4 +1,5 @@
 #include "app/dataconfig.h"
+#include "app/messages.h"
 #include "app/setup.h"
 #include "app/showerror.h"
 
@@ -10,72 +11,45 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
+
 using namespace testsupport;
 
 namespace {
 
 enum class Window { Setup, DataConfig };
 
-// Every text the two windows can show in their message labels.
-const char *const SetupTexts[] = {
-    "This will atempt to create the database for Quorvo and add\n an initial user. Please give "
-    "this users information below.",
-    "Your database configuration was successfully saved.",
-    "Setting up the database. Please wait...",
-    "The system has been set up and the user has been added.\nPlease close this and log into "
-    "Quorvo.",
+// The messages that the windows show in the normal colour; the others are failures, in red.
+const char *const Plain[] = {SetupMessage::ConfigSaved, SetupMessage::Running, SetupMessage::Done};
+
+// Messages with a reason on the next line: the longest the server gives, one with names in it
+// that cannot be broken, and a file's.
+const std::pair<MessageText, const char *> WithReasons[] = {
+    {{SetupMessage::Context, SetupMessage::UnknownError},
+     "1419: You do not have the SUPER privilege and binary logging is enabled (you *might* want "
+     "to use the less safe log_bin_trust_function_creators variable)"},
+    {{SetupMessage::Context, SetupMessage::ConnectionFailed},
+     "1045: Access denied for user 'quorvo_inventory_admin'@'workstation-17.example.org' (using "
+     "password: YES)"},
+    {{DataConfigMessage::Context, DataConfigMessage::Busy},
+     "/home/administrator/Quorvo Setup/Quorvo.conf.lock: locked by quorvo-setup, process 4711 on "
+     "workstation-17"},
 };
-const char *const SetupFailures[] = {
-    "The configuration file could not be read.<br>/home/administrator/Quorvo Setup/Quorvo.conf: "
-    "Permission denied",
-    "The configuration file could not be read.<br>/home/administrator/Quorvo Setup/Quorvo.conf: "
-    "No such file or directory<br>Please save the connection under \"Database Configuration\" "
-    "to make it.",
-    "Blank username or password not allowed",
-    "The username may be at most 25 characters.",
-    "The password may hold only Latin-1 characters: letters, digits and signs of Western "
-    "European languages, such as é, ß or ñ.",
-    "No database server is set. Please set the connection under \"Database Configuration\".",
-    "The database connection failed. Please try again later.",
-    "The database connection was lost. Please try again later.",
-    "There is already a user with that username, please choose another.",
-    "There was an unknown error.",
-    "That user could not be added.",
-    // The server's reason on the next line, the longest it gives, and one with names in it that
-    // cannot be broken.
-    "There was an unknown error.<br>1419: You do not have the SUPER privilege and binary logging "
-    "is enabled (you *might* want to use the less safe log_bin_trust_function_creators variable)",
-    "The database connection failed. Please try again later.<br>1045: Access denied for user "
-    "'quorvo_inventory_admin'@'workstation-17.example.org' (using password: YES)",
-    "The column users.password has the type varchar(30) character set utf8mb4; it must be "
-    "varbinary(30).",
-    "The trigger checkout_keys is on the table people, not on p_k.",
-    "The trigger change_keys runs AFTER DELETE; it must run AFTER UPDATE.",
-};
-const char *const DataConfigFailures[] = {
-    "You must enter a hostname.",
-    "You must enter a username.",
-    "The values may not contain ':' or line breaks.",
-    "Error, could not remove old config file.",
-    // Each save failure with the file and the reason on the next line.
-    "The configuration file could not be read. Nothing was saved.<br>/home/administrator/Quorvo "
-    "Setup/Quorvo.conf: Is a directory",
-    "A file could not be made beside the configuration file. Nothing was saved.<br>/home/"
-    "administrator/Quorvo Setup/Quorvo.conf.tmp: Permission denied",
-    "Another program is saving the configuration file. Please try again later.<br>/home/"
-    "administrator/Quorvo Setup/Quorvo.conf.lock: locked by quorvo-setup, process 4711 on "
-    "workstation-17",
-    "The new configuration file could not be written. Nothing was saved.<br>/home/administrator/"
-    "Quorvo Setup/Quorvo.conf.tmp: No space left on device",
-    "Error, could not rename new config file.<br>/home/administrator/Quorvo Setup/Quorvo.conf: "
-    "Operation not permitted",
-    "A new value holds a character that the file's encoding cannot store. Nothing was saved."
-    "<br>/home/administrator/Quorvo Setup/Quorvo.conf: encoded as windows-1252",
-    "Quorvo.conf links to a file in a folder that cannot be written. Nothing was saved.<br>/srv/"
-    "quorvo/Quorvo.conf.tmp: Permission denied",
-    "The file's permissions could not be kept. Nothing was saved.<br>/home/administrator/Quorvo "
-    "Setup/Quorvo.conf.tmp: Operation not permitted",
-};
+
+// A message with each part that is filled in at run time as a long name from the database.
+QString filled(const MessageText &message)
+{
+    QString text = QCoreApplication::translate(message.context, message.source);
+    while (text.contains(u'%'))
+        text = text.arg(QStringLiteral("inventory_key_checkouts_2026"));
+    return text;
+}
+
+Window windowOf(const MessageText &message)
+{
+    return qstrcmp(message.context, SetupMessage::Context) == 0 ? Window::Setup
+                                                                : Window::DataConfig;
+}
 
 // A widget is cut off where it has less room than it asks for at least.
 QString cutOff(const QWidget *widget)
@@ -150,22 +124,26 @@ void TestDialogLayout::shouldShowEveryTextWhole_data()
     QTest::addColumn<bool>("failure");
     QTest::addColumn<qreal>("scale");
 
-    const auto add = [](Window window, const auto &texts, bool failure) {
-        for (const qreal scale : {1.0, 1.25})
-            for (const char *text : texts)
-                QTest::addRow("%.40s at %.2f", text, scale)
-                    << window << QString::fromUtf8(text) << failure << scale;
-    };
-    add(Window::Setup, SetupTexts, false);
-    add(Window::Setup, SetupFailures, true);
-    add(Window::DataConfig, DataConfigFailures, true);
+    for (const qreal scale : {1.0, 1.25}) {
+        for (const MessageText &message : AllMessages)
+            QTest::addRow("%.40s at %.2f", message.source, scale)
+                << windowOf(message) << filled(message)
+                << (std::find(std::begin(Plain), std::end(Plain), message.source) ==
+                    std::end(Plain))
+                << scale;
+        for (const auto &[message, reason] : WithReasons)
+            QTest::addRow("%.40s with a reason at %.2f", message.source, scale)
+                << windowOf(message) << withReason(filled(message), QString::fromUtf8(reason))
+                << true << scale;
+        // Null: the explanation the window opens with.
+        QTest::addRow("explanation at %.2f", scale) << Window::Setup << QString() << false << scale;
+    }
     // A name longer than a line, in a reason on a screen of 1024x768.
     QTest::newRow("1000-character word")
         << Window::Setup
-        << QStringLiteral("The database connection failed. Please "
-                          "try again later.<br>1045: Access denied "
-                          "for user '%1'@'pc17'")
-               .arg(QString(1000, u'q'))
+        << withReason(
+               filled({SetupMessage::Context, SetupMessage::ConnectionFailed}),
+               QStringLiteral("1045: Access denied for user '%1'@'pc17'").arg(QString(1000, u'q')))
         << true << 1.25;
 }
 
@@ -188,7 +166,9 @@ void TestDialogLayout::shouldShowEveryTextWhole()
     QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
     const QSize startSize = dialog->size();
 
-    if (failure)
+    if (text.isNull())
+        text = label->text();
+    else if (failure)
         showError(label, text);
     else
         label->setText(text);

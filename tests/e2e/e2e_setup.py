@@ -14,7 +14,7 @@ database fails; set QUORVO_TEST_SKIP_DB=1 to skip those cases on purpose.
 
     e2e_setup.py --executable build/app/quorvo-setup [--artifacts DIR] [--pictures DIR]
 
---pictures DIR saves the README's pictures of the real window into DIR.
+--pictures DIR saves the documentation's pictures of the real window into DIR.
 """
 
 import argparse
@@ -520,7 +520,7 @@ def main():
     parser.add_argument("--executable", required=True)
     parser.add_argument("--artifacts", default=os.getcwd(),
                         help="where the X server log, program log and failure pictures go")
-    parser.add_argument("--pictures", help="save the README's pictures here")
+    parser.add_argument("--pictures", help="save the documentation's pictures here")
     args, rest = parser.parse_known_args()
     OPTIONS.executable = os.path.abspath(args.executable)
     OPTIONS.artifacts = os.path.abspath(args.artifacts)

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Takes the README's pictures of the real windows into docs/: runs the end-to-end test
+# Takes the documentation's pictures of the real windows into docs/: runs the end-to-end test
 # against a throwaway server (QUORVO_DB_ADDRESS, default 127.0.0.1) with --pictures.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the .deb as the README does, in a release build of its own, and runs lintian on it;
+# Builds the .deb as the user guide does, in a release build of its own, and runs lintian on it;
 # fails on any error (E:) or warning (W:) line, and on a program that lintian finds built
 # without a hardening flag. Skips (exit 77) with a one-line reason where dpkg-deb or lintian is
 # missing.

@@ -1,0 +1,120 @@
+#pragma once
+
+// Every text that the two windows put into their message labels, whole or as a part of one,
+// as the source text of the window's translation context (the class name, which tr() uses). %1, %2
+// ... stand for what is filled in at run time: a name from the database, a right, another text of
+// this list.
+//
+// The user guide and the manual page list each of them, and tst_messagelist holds both to this
+// list: a new message is one line here, and the test then asks for it in both documents.
+
+// clang-format off
+#define QUORVO_MESSAGES(M)                                                                         \
+    M(SetupMessage, ConfigUnreadable, "The configuration file could not be read.")                 \
+    M(SetupMessage, SaveToMakeConfig,                                                              \
+      "Please save the connection under \"Database Configuration\" to make it.")                   \
+    M(SetupMessage, ConfigSaved, "Your database configuration was successfully saved.")            \
+    M(SetupMessage, BlankInput, "Blank username or password not allowed")                          \
+    M(SetupMessage, UsernameBlankAtEnds, "The username may not begin or end with a blank.")        \
+    M(SetupMessage, UsernameTooLong, "The username may be at most 25 characters.")                 \
+    M(SetupMessage, PasswordNotLatin1,                                                             \
+      "The password may hold only Latin-1 characters: letters, digits and signs "                  \
+      "of Western European languages, such as é, ß or ñ.")                                         \
+    M(SetupMessage, NoServer,                                                                      \
+      "No database server is set. Please set the connection under "                                \
+      "\"Database Configuration\".")                                                               \
+    M(SetupMessage, Running, "Setting up the database. Please wait...")                            \
+    M(SetupMessage, Done,                                                                          \
+      "The system has been set up and the user has been added.\n"                                  \
+      "Please close this and log into Quorvo.")                                                    \
+    M(SetupMessage, UserNotAdded, "That user could not be added.")                                 \
+    M(SetupMessage, ConnectionFailed, "The database connection failed. Please try again later.")   \
+    M(SetupMessage, ConnectionLost, "The database connection was lost. Please try again later.")   \
+    M(SetupMessage, DuplicateUser,                                                                 \
+      "There is already a user with that username, please choose another.")                        \
+    M(SetupMessage, UsernameRefused,                                                               \
+      "The username cannot be stored: the column users.username cannot hold one "                  \
+      "of its characters. The account was not added; choose another name.")                        \
+    M(SetupMessage, UnknownError, "There was an unknown error.")                                   \
+    M(SetupMessage, NotReady, "The database is not ready for Quorvo, and nothing was changed:")    \
+    M(SetupMessage, MissingRight, "The account lacks the right %1 on %2: %3")                      \
+    M(SetupMessage, OnDatabase, "the database %1")                                                 \
+    M(SetupMessage, OnTable, "the table %1")                                                       \
+    M(SetupMessage, OnTables, "the tables %1")                                                     \
+    M(SetupMessage, NeededBySetupTriggersQuorvo, "the setup, the triggers and Quorvo need it.")    \
+    M(SetupMessage, NeededBySetupQuorvo, "the setup and Quorvo need it.")                          \
+    M(SetupMessage, NeededToAddAccount,                                                            \
+      "the setup needs it to add the account, and Quorvo needs it.")                               \
+    M(SetupMessage, NeededByTriggers,                                                              \
+      "the triggers on p_k need it to count keys out and in, and Quorvo needs it.")                \
+    M(SetupMessage, NeededToCreateTables, "the setup needs it to create the tables.")              \
+    M(SetupMessage, NeededForReferences,                                                           \
+      "the setup needs it for the references between the tables.")                                 \
+    M(SetupMessage, NeededToCreateTriggers, "the setup needs it to create the triggers.")          \
+    M(SetupMessage, NeededByQuorvo, "Quorvo needs it.")                                            \
+    M(SetupMessage, TriggersNeedSuper,                                                             \
+      "Binary logging is on and log_bin_trust_function_creators is off, so the "                   \
+      "server creates the triggers only for an account with SUPER: grant it SUPER, "               \
+      "or set log_bin_trust_function_creators = 1.")                                               \
+    M(SetupMessage, UsernameCharset,                                                               \
+      "The username holds a character that the column users.username (character "                  \
+      "set %1) cannot store: choose another name.")                                                \
+    M(SetupMessage, MissingTable, "The database lacks the table %1.")                              \
+    M(SetupMessage, MissingColumn, "The table %1 lacks the column %2.")                            \
+    M(SetupMessage, WrongColumnType, "The column %1.%2 has the type %3; it must be %4.")           \
+    M(SetupMessage, MissingTrigger, "The table %1 lacks the trigger %2.")                          \
+    M(SetupMessage, TriggerOnOtherTable, "The trigger %1 is on the table %2, not on %3.")          \
+    M(SetupMessage, WrongTriggerEvent, "The trigger %1 runs %2; it must run %3.")                  \
+    M(SetupMessage, WrongTriggerBody,                                                              \
+      "The trigger %1 does something other than Quorvo needs; it must do: %2")                     \
+    M(SetupMessage, NotUnique,                                                                     \
+      "The column %1.%2 has no primary key or unique index: two accounts could "                   \
+      "have the same name.")                                                                       \
+    M(DataConfigMessage, HostMissing, "You must enter a hostname.")                                \
+    M(DataConfigMessage, UserMissing, "You must enter a username.")                                \
+    M(DataConfigMessage, NotStorable, "The values may not contain ':' or line breaks.")            \
+    M(DataConfigMessage, ReadFailed,                                                               \
+      "The configuration file could not be read. Nothing was saved.")                              \
+    M(DataConfigMessage, CreateFailed,                                                             \
+      "A file could not be made beside the configuration file. Nothing was saved.")                \
+    M(DataConfigMessage, Busy,                                                                     \
+      "Another program is saving the configuration file. Please try again later.")                 \
+    M(DataConfigMessage, WriteFailed,                                                              \
+      "The new configuration file could not be written. Nothing was saved.")                       \
+    M(DataConfigMessage, RenameFailed, "Error, could not rename new config file.")                 \
+    M(DataConfigMessage, ValueNotEncodable,                                                        \
+      "A new value holds a character that the file's encoding cannot store. "                      \
+      "Nothing was saved.")                                                                        \
+    M(DataConfigMessage, LinkTargetFolderNotWritable,                                              \
+      "Quorvo.conf links to a file in a folder that cannot be written. "                           \
+      "Nothing was saved.")                                                                        \
+    M(DataConfigMessage, PermissionsNotKept,                                                       \
+      "The file's permissions could not be kept. Nothing was saved.")
+// clang-format on
+
+// The texts as named constants, SetupMessage::NoServer and the like, for tr() of their window.
+namespace SetupMessage {
+inline constexpr char Context[] = "setup";
+}
+namespace DataConfigMessage {
+inline constexpr char Context[] = "DataConfig";
+}
+#define QUORVO_MESSAGE_CONSTANT(window, name, text)                                                \
+    namespace window {                                                                             \
+    inline constexpr char name[] = text;                                                           \
+    }
+QUORVO_MESSAGES(QUORVO_MESSAGE_CONSTANT)
+#undef QUORVO_MESSAGE_CONSTANT
+
+struct MessageText
+{
+    const char *context;
+    const char *source;
+};
+
+// Every one of them, in the order of the list.
+inline constexpr MessageText AllMessages[] = {
+#define QUORVO_MESSAGE_ENTRY(window, name, text) {window::Context, window::name},
+    QUORVO_MESSAGES(QUORVO_MESSAGE_ENTRY)
+#undef QUORVO_MESSAGE_ENTRY
+};
