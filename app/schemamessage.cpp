@@ -65,10 +65,12 @@ QString neededFor(const QString &right, const QStringList &tables)
         return QCoreApplication::translate("setup", "the setup needs it to create the tables.");
     if (right == u"REFERENCES")
         return QCoreApplication::translate("setup",
-                                           "the setup needs it for the references between the "
-                                           "tables.");
+                                           "the server asks for it for the foreign keys that "
+                                           "refer there.");
     if (right == u"TRIGGER")
-        return QCoreApplication::translate("setup", "the setup needs it to create the triggers.");
+        return QCoreApplication::translate("setup",
+                                           "the setup needs it to create the triggers, and they "
+                                           "need it to run.");
     return QCoreApplication::translate("setup", "Quorvo needs it.");
 }
 
@@ -85,8 +87,17 @@ QStringList readinessMessages(const ReadinessProblems &problems)
                 ? QCoreApplication::translate("setup", "the table %1").arg(missing.tables.first())
                 : QCoreApplication::translate("setup", "the tables %1")
                       .arg(missing.tables.join(QStringLiteral(", ")));
-        messages << QCoreApplication::translate("setup", "The account lacks the right %1 on %2: %3")
-                        .arg(missing.right, where, neededFor(missing.right, missing.tables));
+        if (missing.forTriggers)
+            messages << QCoreApplication::translate(
+                            "setup",
+                            "The account itself lacks the right %1 on %2: the triggers on p_k run "
+                            "with the rights of the account that created them, without its "
+                            "roles, so grant it to the account itself rather than through a role.")
+                            .arg(missing.right, where);
+        else
+            messages << QCoreApplication::translate("setup",
+                                                    "The account lacks the right %1 on %2: %3")
+                            .arg(missing.right, where, neededFor(missing.right, missing.tables));
     }
     if (problems.triggersNeedSuper)
         messages << QCoreApplication::translate(
@@ -101,4 +112,27 @@ QStringList readinessMessages(const ReadinessProblems &problems)
                                  "(character set %1) cannot store: choose another name.")
                         .arg(problems.usernameCharset);
     return messages;
+}
+
+QString checkoutFailureMessage()
+{
+    return QCoreApplication::translate("setup",
+                                       "The tables and triggers are in place, but a key could not "
+                                       "be checked out and back in through them as Quorvo does "
+                                       "it, so no account was added.");
+}
+
+QString checkoutFailureReason(const CheckoutFailure &failure)
+{
+    if (!failure.reason.isEmpty())
+        return failure.reason;
+    if (!failure.dated)
+        return QCoreApplication::translate("setup",
+                                           "The trigger now_date_pk did not set the date of the "
+                                           "checkout.");
+    return QCoreApplication::translate("setup",
+                                       "The stock of the key went %1 as it was checked out, the "
+                                       "checkout changed and the key checked back in; Quorvo "
+                                       "needs 1, 0, 2.")
+        .arg(failure.stock);
 }

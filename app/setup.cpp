@@ -197,6 +197,9 @@ void setup::finishRun(const RunResult &result)
         showError(ui->label, lines.join(QStringLiteral("<br>")));
     } else if (result.difference) {
         showError(ui->label, schemaDifferenceMessage(*result.difference).toHtmlEscaped());
+    } else if (result.checkoutFailure) {
+        showError(ui->label, withReason(checkoutFailureMessage(),
+                                        checkoutFailureReason(*result.checkoutFailure)));
     } else if (result.error == 0) {
         if (result.added)
             ui->label->setText(tr("The system has been set up and the user has been added.\n"
