@@ -51,6 +51,13 @@ const char *const SetupFailures[] = {
     "varbinary(30).",
     "The trigger checkout_keys is on the table people, not on p_k.",
     "The trigger change_keys runs AFTER DELETE; it must run AFTER UPDATE.",
+    "The database is not ready for Quorvo, and nothing was changed:<br>The account itself lacks "
+    "the right TRIGGER on the table p_k: the triggers on p_k run with the rights of the account "
+    "that created them, without its roles, so grant it to the account itself rather than "
+    "through a role.",
+    "The tables and triggers are in place, but a key could not be checked out and back in "
+    "through them as Quorvo does it, so no account was added.<br>1449: The user specified as a "
+    "definer ('quorvo_former_admin'@'workstation-17.example.org') does not exist",
 };
 const char *const DataConfigFailures[] = {
     "You must enter a hostname.",
