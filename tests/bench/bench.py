@@ -192,7 +192,7 @@ def main():
           f"(of which {statistics.median(inner_ms):.1f} ms from connecting to the stored account)")
     print(f"  same statements, mariadb client from file  {cli:8.1f} ms")
     print(f"  ratio program / client                     {ratio:8.2f}     "
-          f"(target <= 1.15: {verdict(ratio <= 1.15)})")
+          f"(target <= 1.05: {verdict(ratio <= 1.05)})")
     print(f"  window mapped after start                  {window:8.1f} ms  "
           f"(target <= 500 ms: {verdict(window <= 500)})")
     print(f"  peak resident memory after a run           {peak:8.1f} MB  "
