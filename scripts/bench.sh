@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# Benchmark of the setup tool (not a test). Builds a release build in build-bench/, starts a
-# throwaway MariaDB server (QUORVO_DB_ADDRESS, default 127.0.0.1; removed again at the end)
-# and prints medians of QUORVO_BENCH_RUNS runs (default 7):
-#   - a full provisioning run through the program's own run (without its window) on a fresh database,
-#     next to the mariadb client sending the same statements from a file, and their ratio;
-#   - the time from starting quorvo-setup until its window is mapped (on a private Xvfb);
-#   - the program's peak resident memory after a provisioning run through its window.
+# Benchmark of the setup tool (not a test). Builds a release build in build-bench/, starts
+# throwaway servers (removed again at the end): Debian 12's MariaDB 10.11 on QUORVO_DB_ADDRESS
+# (default 127.0.0.1), and MariaDB 11.8 and MySQL 9.7 from Debian's newer packages on the next
+# two addresses, as for the tests. Prints medians of QUORVO_BENCH_RUNS runs (default 7):
+#   - on each server, a full provisioning run through the program's own run (without its window)
+#     on a fresh database, next to the mariadb client sending the same statements from a file,
+#     and their ratio;
+#   - the time from starting quorvo-setup until its window is mapped (on a private Xvfb), and the
+#     program's peak resident memory after a provisioning run through its window (on MariaDB
+#     10.11).
+# A newer server that cannot be had is skipped, with the reason.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=$root/build-bench
@@ -20,7 +24,18 @@ password=quorvo-bench-password
 source "$root/scripts/throwaway-server.sh"
 throwaway_server bench "$user" "$password"
 
-python3 "$root/tests/bench/bench.py" --host "${QUORVO_DB_ADDRESS:-127.0.0.1}" \
-    --user "$user" --password "$password" --runs "${QUORVO_BENCH_RUNS:-7}" \
-    --setup "$build/app/quorvo-setup" \
-    --provision "$build/tests/bench/quorvo-bench-provision"
+bench() {
+    python3 "$root/tests/bench/bench.py" --user "$user" --password "$password" \
+        --runs "${QUORVO_BENCH_RUNS:-7}" --setup "$build/app/quorvo-setup" \
+        --provision "$build/tests/bench/quorvo-bench-provision" "$@"
+}
+
+bench --host "${QUORVO_DB_ADDRESS:-127.0.0.1}"
+for kind in mariadb mysql; do
+    echo
+    if throwaway_peer "$kind" bench "$user" "$password"; then
+        bench --host "$throwaway_peer_address" --ratio-only
+    else
+        echo "Skipped $kind: $throwaway_peer_skip"
+    fi
+done

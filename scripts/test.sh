@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds in build/, starts a throwaway MariaDB server for the tests
-# (removed again whatever the outcome), runs every test and exits with their status.
+# Installs what is missing, builds in build/ and runs every test against a throwaway MariaDB
+# 10.11 (Debian 12's), then the tests that need a server (label db) again against MariaDB 11.8
+# and MySQL 9.7 from Debian's newer packages (scripts/peer-server.sh). Each server is removed
+# again whatever the outcome. The summary says which server each failure came from; where a
+# newer server cannot be had, its run is skipped and the summary says why. Exits non-zero when
+# any test failed.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
@@ -9,15 +13,61 @@ cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Debug ${QUORVO_CMAKE_ARGS:-
 cmake --build "$root/build" -j"$(nproc)"
 
 # The tests' own account may create and drop databases and accounts and end other sessions.
-# The server runs with binary logging on, as replicated servers do, for the cases that need it;
+# The servers run with binary logging on, as replicated servers do, for the cases that need it;
 # the other tests pass either way.
 source "$root/scripts/throwaway-server.sh"
 export QUORVO_DB_BINLOG=1
-export QUORVO_TEST_DB_HOST=${QUORVO_DB_ADDRESS:-127.0.0.1}
 export QUORVO_TEST_DB_USER=quorvo_test
 export QUORVO_TEST_DB_PASSWORD=quorvo-test-password
+main_host=${QUORVO_DB_ADDRESS:-127.0.0.1}
 throwaway_server test "$QUORVO_TEST_DB_USER" "$QUORVO_TEST_DB_PASSWORD"
 export QUORVO_TEST_SERVER_DIR=$throwaway_dir
+main_name="MariaDB $("$root/scripts/mariadb-server.sh" sql "$throwaway_dir" "select version()" |
+    tail -n 1 | cut -d- -f1)"
+
+passes=()  # "name|host" of each server the db tests run against once more
+skipped=() # the servers that could not be had, with the reason
+summary=()
+for kind in mariadb mysql; do
+    label=$([[ $kind == mysql ]] && echo "MySQL 9.7" || echo "MariaDB 11.8")
+    if throwaway_peer "$kind" test "$QUORVO_TEST_DB_USER" "$QUORVO_TEST_DB_PASSWORD"; then
+        name="$([[ $kind == mysql ]] && echo MySQL || echo MariaDB) ${throwaway_peer_version%%-*}"
+        passes+=("$name|$throwaway_peer_address")
+        if [[ $kind == mysql ]]; then
+            # The Windows test logs in to it with an account of MySQL's default kind.
+            export QUORVO_TEST_MYSQL_HOST=$throwaway_peer_address
+            export QUORVO_TEST_MYSQL_USER=$QUORVO_TEST_DB_USER
+            export QUORVO_TEST_MYSQL_PASSWORD=$QUORVO_TEST_DB_PASSWORD
+        fi
+    else
+        echo "Skipping the tests on $label: $throwaway_peer_skip" >&2
+        skipped+=("$label: skipped, $throwaway_peer_skip")
+        [[ $kind == mysql ]] && export QUORVO_TEST_MYSQL_SKIP="$label could not be started: $throwaway_peer_skip"
+    fi
+done
 
 cd "$root/build"
-ctest --output-on-failure
+status=0
+# Runs ctest against one server and notes its outcome for the summary.
+run_tests() {
+    local name=$1 host=$2
+    shift 2
+    echo
+    echo "=== Tests on $name ($host) ==="
+    if QUORVO_TEST_DB_HOST=$host ctest --output-on-failure "$@"; then
+        summary+=("$name: passed")
+    else
+        status=1
+        summary+=("$name: FAILED: $(cut -d: -f2 Testing/Temporary/LastTestsFailed.log | paste -sd ' ')")
+    fi
+}
+
+run_tests "$main_name" "$main_host"
+for pass in "${passes[@]}"; do
+    run_tests "${pass%|*}" "${pass#*|}" -L db
+done
+
+echo
+echo "Summary:"
+printf '  %s\n' "${summary[@]}" "${skipped[@]}"
+exit $status

@@ -1,6 +1,7 @@
 #pragma once
 
-// The MariaDB server that scripts/test.sh starts, as the tests labelled "db" use it.
+// The server that scripts/test.sh starts, as the tests labelled "db" use it: MariaDB 10.11,
+// then the same tests again against MariaDB 11.8 and MySQL 9.7.
 //
 //   QUORVO_TEST_DB_HOST      address of the server (default 127.0.0.1; the port is always 3306)
 //   QUORVO_TEST_DB_USER      an account with all privileges on *.* (default quorvo_test)
@@ -99,6 +100,20 @@ inline QString value(const QSqlDatabase &db, const QString &sql)
     const QStringList all = rows(db, sql);
     return all.size() == 1 ? all.first()
                            : QStringLiteral("%1 rows: %2").arg(all.size()).arg(all.join(u';'));
+}
+
+// Where MySQL and MariaDB answer differently for a reason of their own (how a column type is
+// shown, the syntax of roles), a test expects the answer of the server it talks to.
+inline bool isMySql(const QSqlDatabase &db)
+{
+    return !value(db, QStringLiteral("select version()")).contains(QLatin1String("MariaDB"));
+}
+
+// Makes a granted role the one that is active when the account logs in.
+inline QString setDefaultRole(const QSqlDatabase &db, const QString &role, const QString &account)
+{
+    return QStringLiteral("SET DEFAULT ROLE %1 %2 %3")
+        .arg(role, isMySql(db) ? QStringLiteral("TO") : QStringLiteral("FOR"), account);
 }
 
 // A connection of the tests' own under a name of its own, on no particular database.

@@ -418,10 +418,17 @@ void TestProvisioning::shouldEndWaitForLockedTable_data()
     QTest::addColumn<bool>("killed"); // the run's session is ended while it waits
     QTest::addColumn<QString>("message");
     QTest::addColumn<bool>("kept");
+    // MySQL lets "create table if not exists" pass a table that another session holds, and the
+    // insert waits instead: an unknown error, as for any other statement.
+    QTest::addColumn<QString>("mysqlMessage");
+    QTest::addColumn<bool>("mysqlKept");
 
-    QTest::newRow("checkouts") << "p_k" << false << because(Unknown, 1205) << true;
-    QTest::newRow("accounts") << "users" << false << because(Failed, 1205) << false;
-    QTest::newRow("connection lost while waiting") << "p_k" << true << because(Lost, 2013) << false;
+    QTest::newRow("checkouts") << "p_k" << false << because(Unknown, 1205) << true
+                               << because(Unknown, 1205) << true;
+    QTest::newRow("accounts") << "users" << false << because(Failed, 1205) << false
+                              << because(Unknown, 1205) << true;
+    QTest::newRow("connection lost while waiting")
+        << "p_k" << true << because(Lost, 2013) << false << because(Lost, 2013) << false;
 }
 
 void TestProvisioning::shouldEndWaitForLockedTable()
@@ -441,11 +448,12 @@ void TestProvisioning::shouldEndWaitForLockedTable()
         QTRY_COMPARE_WITH_TIMEOUT(testdatabase::value(admin->database(), waiting), session, 9000);
         QVERIFY(admin->killSession(session));
     }
-    QTEST(waitForRun(dialog), "message");
+    const bool mysql = testdatabase::isMySql(admin->database());
+    QTEST(waitForRun(dialog), mysql ? "mysqlMessage" : "message");
     QVERIFY(admin->exec(QStringLiteral("UNLOCK TABLES")));
 
     QCOMPARE(press(dialog, QStringLiteral("clerk"), QStringLiteral("secret")), Success);
-    QTEST(programSession() == session, "kept");
+    QTEST(programSession() == session, mysql ? "mysqlKept" : "kept");
     QCOMPARE(accounts().size(), 2);
 }
 

@@ -146,18 +146,32 @@ void TestAccount::shouldStoreDigestThatTextColumnRefuses()
 void TestAccount::shouldRefuseTakenName_data()
 {
     QTest::addColumn<QString>("second");
-    QTest::newRow("same name") << "admin";
-    // The column compares names without regard to case or trailing spaces.
-    QTest::newRow("name differing in case") << "ADMIN";
-    QTest::newRow("name with trailing space") << "admin ";
+    QTest::addColumn<bool>("sameOnEveryServer");
+    QTest::newRow("same name") << "admin" << true;
+    // The column compares names without regard to case.
+    QTest::newRow("name differing in case") << "ADMIN" << true;
+    // Only under a PAD SPACE collation (MariaDB's default; MySQL's is NO PAD) is this the same
+    // name: the column's own comparison decides.
+    QTest::newRow("name with trailing space") << "admin " << false;
 }
 
 void TestAccount::shouldRefuseTakenName()
 {
     QFETCH(QString, second);
+    QFETCH(bool, sameOnEveryServer);
     const QByteArray firstDigest = hashPassword(QStringLiteral("admin"), QStringLiteral("one"));
     QCOMPARE(addUserCode(*db, QStringLiteral("admin"), firstDigest), 0);
 
+    const bool same =
+        scratch->value(
+            QStringLiteral("select count(*) from users where username = '%1'").arg(second)) ==
+        QLatin1String("1");
+    QVERIFY(same || !sameOnEveryServer);
+    if (!same) {
+        QCOMPARE(addUserCode(*db, second, firstDigest), 0);
+        QCOMPARE(accounts().size(), 2);
+        return;
+    }
     MessageLog log;
     QCOMPARE(addUserCode(*db, second, hashPassword(second, QStringLiteral("two"))),
              int{DbError::DuplicateEntry});
@@ -184,18 +198,23 @@ void TestAccount::shouldAddSecondAccount()
 }
 
 // Whatever stops the table from being made counts as a failed connection, and only the label
-// is written.
+// is written. Here it is an account that may use the database but create nothing in it.
 void TestAccount::shouldThrowConnectionFailedWhenTableCannotBeMade()
 {
-    testdatabase::rowsOn(connectionName,
-                         QStringLiteral("set session enforce_storage_engine = MyISAM"));
+    testdatabase::LimitedAccount account(*admin);
+    QVERIFY(account.grant(QStringLiteral("SELECT"),
+                          QStringLiteral("`%1`.*").arg(scratch->databaseName())));
+    db.reset();
+    ConnectionSettings::dbUser = account.userName();
+    ConnectionSettings::dbPassword = testdatabase::LimitedAccount::Password;
+    db = std::make_unique<InventoryDb>(connectionName, scratch->databaseName());
     MessageLog log;
     QCOMPARE(addUserCode(*db, QStringLiteral("admin"), QByteArray(20, 'x')),
              int{DbError::ConnectionFailed});
     QCOMPARE(log.debug(), QStringList{"Table 1 \n"});
     QCOMPARE(scratch->rows(QStringLiteral("show tables")), QStringList());
     // Not in the debug output, but kept for the user.
-    QVERIFY2(dbFailureReason(lastDbFailure()).startsWith(QStringLiteral("1290: ")),
+    QVERIFY2(dbFailureReason(lastDbFailure()).startsWith(QStringLiteral("1142: ")),
              qPrintable(dbFailureReason(lastDbFailure())));
 }
 
