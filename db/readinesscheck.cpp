@@ -122,27 +122,190 @@ void mustPass(const StatementOutcome &outcome)
         throw classifyError(outcome.error);
 }
 
-QStringList firstColumn(const QList<QStringList> &rows)
+// Whether the server would create a trigger, as far as the rights go, and the grants to fall
+// back on where binary logging kept it from telling TRIGGER.
+struct TriggerAnswer
 {
-    QStringList column;
-    for (const QStringList &row : rows)
-        column << row.value(0);
-    return column;
-}
+    std::optional<int> error; // nothing where not asked; 0 where it went through after all
+    QStringList grants;
 
-// Whether the trigger would be created as far as the rights go: nothing where the question was
-// not asked, its error number otherwise (0 where it went through, against all expectation).
-using TriggerAnswer = std::optional<int>;
+    bool needsSuper() const { return error == NeedsSuper; }
+    bool lacksTrigger(const QString &database, bool wildcards) const
+    {
+        if (needsSuper())
+            return holding(grants, QString::fromLatin1(TriggerRight), database,
+                           QString::fromLatin1(TriggerTable), wildcards) == Holding::Lacking;
+        return error == DeniedOnTable || error == DeniedOnColumn || error == DeniedOnDatabase;
+    }
+};
 
-// What the answer says of TRIGGER on p_k; where binary logging kept the server from telling,
-// the grants that the session has, if they show it.
-bool lacksTrigger(const TriggerAnswer &answer, const QStringList &grants, const QString &database,
-                  bool wildcards)
+// The questions about the account's rights, sent to the server as one batch, and what their
+// answers mean. Right by right: the tables that lack it.
+class RightsQuestions
 {
-    if (answer == NeedsSuper)
-        return holding(grants, QString::fromLatin1(TriggerRight), database,
-                       QString::fromLatin1(TriggerTable), wildcards) == Holding::Lacking;
-    return answer == DeniedOnTable || answer == DeniedOnColumn || answer == DeniedOnDatabase;
+public:
+    // SELECT, INSERT, UPDATE, DELETE and CREATE on every table, as the session has them.
+    void askRights()
+    {
+        for (const Probe &probe : Probes)
+            for (const char *table : Tables)
+                askRight(probe, QString::fromLatin1(table), lacking);
+    }
+
+    // REFERENCES on the tables that foreign keys refer to, and how MySQL reads database patterns.
+    void askReferences()
+    {
+        for (const Reference &reference : References) {
+            const QString table = QString::fromLatin1(reference.table);
+            const QString from = QString::fromLatin1(reference.from);
+            ask(Prepare.arg(ReferenceProbe.arg(quoted(from), quoted(table),
+                                               QString::fromLatin1(reference.column))),
+                [this, table, from](const StatementOutcome &outcome) {
+                    // A lack of CREATE on the table that refers answers first.
+                    if (denied(outcome) && !lacking.value(QStringLiteral("CREATE")).contains(from))
+                        lacking[QString::fromLatin1(ReferencesRight)] << table;
+                });
+        }
+        ask(PartialRevokesQuery, [this](const StatementOutcome &outcome) {
+            mustPass(outcome);
+            wildcards = outcome.rows.value(0).value(0) != u"1";
+        });
+    }
+
+    // SUPER, where binary logging asks for it, and TRIGGER, as creating a trigger needs them.
+    void askTriggerCreation() { askTrigger(trigger); }
+
+    // The triggers' rights with the session's role off, then on again.
+    void askWithoutRole(const QString &role, bool createsTriggers)
+    {
+        ask(RolesOff, mustPass);
+        for (const char *table : TriggerTables) {
+            askRight(SelectProbe, QString::fromLatin1(table), ownLacking);
+            askRight(UpdateProbe, QString::fromLatin1(table), ownLacking);
+        }
+        if (createsTriggers)
+            askTrigger(ownTrigger);
+        ask(QStringLiteral("SET ROLE ") + quoted(role), mustPass);
+    }
+
+    // The character set of users.username, which the user name must fit.
+    void askUsernameCharset()
+    {
+        ask(UsernameCharsetQuery, [this](const StatementOutcome &outcome) {
+            mustPass(outcome);
+            charset = outcome.rows.value(0).value(0);
+        });
+    }
+
+    void send(const QSqlDatabase &db)
+    {
+        // The one prepared statement goes after the last question that prepares it. A refused
+        // PREPARE leaves none behind, and its DEALLOCATE is refused in turn, which tells nothing.
+        const auto lastPrepare =
+            std::find_if(statements.crbegin(), statements.crend(),
+                         [](const QString &statement) { return statement.startsWith(u"PREPARE"); });
+        const qsizetype deallocateAt = std::distance(lastPrepare, statements.crend());
+        statements.insert(deallocateAt, Deallocate);
+        answers.insert(deallocateAt, [](const StatementOutcome &) {});
+
+        const QList<StatementOutcome> outcomes = sendBatch(db, statements, AfterRefusal::GoOn);
+        for (qsizetype i = 0; i < outcomes.size(); ++i)
+            answers.at(i)(outcomes.at(i));
+        QSqlQuery query(db);
+        if ((trigger.error == 0 || ownTrigger.error == 0) && !query.exec(DropTriggerProbe))
+            throw classifyError(query.lastError());
+    }
+
+    // Each right in the order the run checks them, with the tables that lack it; then those
+    // that the account lacks without its role and has with it.
+    QList<MissingRight> missingRights(const QString &database)
+    {
+        const QString triggerRight = QString::fromLatin1(TriggerRight);
+        if (trigger.lacksTrigger(database, wildcards))
+            lacking[triggerRight] << QString::fromLatin1(TriggerTable);
+        if (ownTrigger.lacksTrigger(database, wildcards))
+            ownLacking[triggerRight] << QString::fromLatin1(TriggerTable);
+
+        QStringList everyTable;
+        for (const char *table : Tables)
+            everyTable << QString::fromLatin1(table);
+        QList<MissingRight> missing;
+        // A right lacking on every table is named for the database.
+        const auto add = [&](const QString &right, const QStringList &tables, bool forTriggers) {
+            if (!tables.isEmpty())
+                missing.append({right, tables == everyTable ? QStringList() : tables, forTriggers});
+        };
+        QStringList rights;
+        for (const Probe &probe : Probes)
+            rights << QString::fromLatin1(probe.right);
+        rights << QString::fromLatin1(ReferencesRight) << triggerRight;
+        for (const QString &right : std::as_const(rights))
+            add(right, lacking.value(right), false);
+        // What the session lacks as well is named once, above.
+        for (const QString &right : std::as_const(rights)) {
+            QStringList tables = ownLacking.value(right);
+            tables.removeIf(
+                [&](const QString &table) { return lacking.value(right).contains(table); });
+            add(right, tables, true);
+        }
+        return missing;
+    }
+
+    bool needsSuper() const { return trigger.needsSuper(); }
+    const QString &usernameCharset() const { return charset; }
+
+private:
+    void ask(const QString &statement, std::function<void(const StatementOutcome &)> answer)
+    {
+        statements << statement;
+        answers << std::move(answer);
+    }
+    void askRight(const Probe &probe, const QString &table, QHash<QString, QStringList> &into)
+    {
+        ask(Prepare.arg(QString::fromLatin1(probe.statement).arg(quoted(table))),
+            [&into, &probe, table](const StatementOutcome &outcome) {
+                if (denied(outcome))
+                    into[QString::fromLatin1(probe.right)] << table;
+            });
+    }
+    void askTrigger(TriggerAnswer &into)
+    {
+        ask(TriggerProbe, [&into](const StatementOutcome &outcome) {
+            into.error = outcome.refused() ? sqlErrorNumber(outcome.error) : 0;
+        });
+        ask(ShowGrants, [&into](const StatementOutcome &outcome) {
+            mustPass(outcome);
+            for (const QStringList &row : outcome.rows)
+                into.grants << row.value(0);
+        });
+    }
+
+    QStringList statements;
+    QList<std::function<void(const StatementOutcome &)>> answers;
+    QHash<QString, QStringList> lacking;    // in the session
+    QHash<QString, QStringList> ownLacking; // without the session's role
+    TriggerAnswer trigger;
+    TriggerAnswer ownTrigger;
+    bool wildcards = true;
+    QString charset;
+};
+
+// Whether the name comes back unchanged from the character set; a set that is no plain name
+// is not asked about, as it goes into the statement as it is.
+bool holdsName(const QSqlDatabase &db, const QString &username, const QString &charset)
+{
+    const bool isName =
+        !charset.isEmpty() && std::all_of(charset.cbegin(), charset.cend(), [](QChar c) {
+            return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') ||
+                   (c >= u'0' && c <= u'9') || c == u'_';
+        });
+    if (!isName)
+        return true;
+    QSqlQuery query(db);
+    const QString hex = QString::fromLatin1(username.toUtf8().toHex());
+    if (!query.exec(UsernameRoundTrip.arg(hex, charset)) || !query.next())
+        throw classifyError(query.lastError());
+    return query.value(0).toInt() == 1;
 }
 
 } // namespace
@@ -162,139 +325,22 @@ ReadinessProblems InventoryDb::checkReadiness(const QString &username)
     const bool createsTriggers = problems.triggersInPlace.size() < triggerNames().size();
     // The account's own rights count where it is, or becomes, the definer of a trigger.
     const bool definer = createsTriggers || problems.triggersInPlace.values().contains(account);
-    const bool rolesApart = mariaDb && !role.isEmpty() && definer;
 
-    // Every question goes in one batch, each with what its answer means.
-    QStringList statements;
-    QList<std::function<void(const StatementOutcome &)>> answers;
-    const auto ask = [&](const QString &statement,
-                         std::function<void(const StatementOutcome &)> answer) {
-        statements << statement;
-        answers << std::move(answer);
-    };
-    QHash<QString, QStringList> lacking;    // right: tables, in the session
-    QHash<QString, QStringList> ownLacking; // right: tables, without the session's roles
-    const auto askRight = [&](const Probe &probe, const QString &table,
-                              QHash<QString, QStringList> &into) {
-        ask(Prepare.arg(QString::fromLatin1(probe.statement).arg(quoted(table))),
-            [&into, &probe, table](const StatementOutcome &outcome) {
-                if (denied(outcome))
-                    into[QString::fromLatin1(probe.right)] << table;
-            });
-    };
-    for (const Probe &probe : Probes)
-        for (const char *table : Tables)
-            askRight(probe, QString::fromLatin1(table), lacking);
-    bool wildcards = true;
-    if (!mariaDb) {
-        for (const Reference &reference : References) {
-            const QString table = QString::fromLatin1(reference.table);
-            const QString from = QString::fromLatin1(reference.from);
-            ask(Prepare.arg(ReferenceProbe.arg(quoted(from), quoted(table),
-                                               QString::fromLatin1(reference.column))),
-                [&lacking, table, from](const StatementOutcome &outcome) {
-                    // A lack of CREATE on the table that refers answers first.
-                    if (denied(outcome) && !lacking.value(QStringLiteral("CREATE")).contains(from))
-                        lacking[QString::fromLatin1(ReferencesRight)] << table;
-                });
-        }
-        ask(PartialRevokesQuery, [&wildcards](const StatementOutcome &outcome) {
-            mustPass(outcome);
-            wildcards = outcome.rows.value(0).value(0) != u"1";
-        });
-    }
-    TriggerAnswer triggerAnswer;
-    TriggerAnswer ownTriggerAnswer;
-    QStringList grants;
-    QStringList ownGrants;
-    bool triggerMade = false;
-    const auto askTrigger = [&](TriggerAnswer &into, QStringList &grantsInto) {
-        ask(TriggerProbe, [&into, &triggerMade](const StatementOutcome &outcome) {
-            into = sqlErrorNumber(outcome.error);
-            triggerMade = triggerMade || !outcome.refused();
-        });
-        ask(ShowGrants, [&grantsInto](const StatementOutcome &outcome) {
-            mustPass(outcome);
-            grantsInto = firstColumn(outcome.rows);
-        });
-    };
-    // Only a run that creates a trigger needs SUPER (where binary logging asks for it) and
-    // TRIGGER to make one.
+    RightsQuestions questions;
+    questions.askRights();
+    if (!mariaDb)
+        questions.askReferences();
+    // Only a run that creates a trigger needs SUPER and TRIGGER to make one.
     if (createsTriggers)
-        askTrigger(triggerAnswer, grants);
-    if (rolesApart) {
-        // The session's role off for the questions that concern the triggers, then on again.
-        ask(RolesOff, mustPass);
-        for (const char *table : TriggerTables) {
-            askRight(SelectProbe, QString::fromLatin1(table), ownLacking);
-            askRight(UpdateProbe, QString::fromLatin1(table), ownLacking);
-        }
-        if (createsTriggers)
-            askTrigger(ownTriggerAnswer, ownGrants);
-        ask(QStringLiteral("SET ROLE ") + quoted(role), mustPass);
-    }
-    // The one prepared statement goes after the last question that prepares it. A refused
-    // PREPARE leaves none behind, and its DEALLOCATE is refused in turn, which tells nothing.
-    const auto lastPrepare =
-        std::find_if(statements.crbegin(), statements.crend(),
-                     [](const QString &s) { return s.startsWith(u"PREPARE"); });
-    const qsizetype deallocateAt = std::distance(lastPrepare, statements.crend());
-    statements.insert(deallocateAt, Deallocate);
-    answers.insert(deallocateAt, [](const StatementOutcome &) {});
-    QString charset;
-    ask(UsernameCharsetQuery, [&charset](const StatementOutcome &outcome) {
-        mustPass(outcome);
-        charset = outcome.rows.value(0).value(0);
-    });
+        questions.askTriggerCreation();
+    if (mariaDb && !role.isEmpty() && definer)
+        questions.askWithoutRole(role, createsTriggers);
+    questions.askUsernameCharset();
+    questions.send(*db);
 
-    const QList<StatementOutcome> outcomes = sendBatch(*db, statements, AfterRefusal::GoOn);
-    for (qsizetype i = 0; i < outcomes.size(); ++i)
-        answers.at(i)(outcomes.at(i));
-    if (triggerMade && !query.exec(DropTriggerProbe))
-        throw classifyError(query.lastError());
-
-    const QString triggerTable = QString::fromLatin1(TriggerTable);
-    const QString triggerRight = QString::fromLatin1(TriggerRight);
-    problems.triggersNeedSuper = triggerAnswer == NeedsSuper;
-    if (lacksTrigger(triggerAnswer, grants, problems.database, wildcards))
-        lacking[triggerRight] << triggerTable;
-    if (lacksTrigger(ownTriggerAnswer, ownGrants, problems.database, wildcards))
-        ownLacking[triggerRight] << triggerTable;
-
-    QStringList everyTable;
-    for (const char *table : Tables)
-        everyTable << QString::fromLatin1(table);
-    // A right lacking on every table is named for the database.
-    const auto addMissing = [&](const QString &right, const QStringList &tables, bool own) {
-        if (!tables.isEmpty())
-            problems.missingRights.append(
-                {right, tables == everyTable ? QStringList() : tables, own});
-    };
-    QStringList rights;
-    for (const Probe &probe : Probes)
-        rights << QString::fromLatin1(probe.right);
-    rights << QString::fromLatin1(ReferencesRight) << triggerRight;
-    for (const QString &right : std::as_const(rights))
-        addMissing(right, lacking.value(right), false);
-    // What the session lacks as well is named once, above.
-    for (const QString &right : std::as_const(rights)) {
-        QStringList tables = ownLacking.value(right);
-        tables.removeIf([&](const QString &table) { return lacking.value(right).contains(table); });
-        addMissing(right, tables, true);
-    }
-
-    // The name goes into the statement as it is, so it must be one.
-    const bool isName =
-        !charset.isEmpty() && std::all_of(charset.cbegin(), charset.cend(), [](QChar c) {
-            return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') ||
-                   (c >= u'0' && c <= u'9') || c == u'_';
-        });
-    if (isName) {
-        const QString hex = QString::fromLatin1(username.toUtf8().toHex());
-        if (!query.exec(UsernameRoundTrip.arg(hex, charset)) || !query.next())
-            throw classifyError(query.lastError());
-        if (query.value(0).toInt() != 1)
-            problems.usernameCharset = charset;
-    }
+    problems.missingRights = questions.missingRights(problems.database);
+    problems.triggersNeedSuper = questions.needsSuper();
+    if (!holdsName(*db, username, questions.usernameCharset()))
+        problems.usernameCharset = questions.usernameCharset();
     return problems;
 }
