@@ -79,6 +79,8 @@ QString neededFor(const QString &right, const QStringList &tables)
 QStringList readinessMessages(const ReadinessProblems &problems)
 {
     QStringList messages;
+    // The rights that the triggers lack go in one sentence, with the one reason for them all.
+    QStringList forTriggers;
     for (const MissingRight &missing : problems.missingRights) {
         const QString where =
             missing.tables.isEmpty()
@@ -88,17 +90,20 @@ QStringList readinessMessages(const ReadinessProblems &problems)
                 : QCoreApplication::translate("setup", "the tables %1")
                       .arg(missing.tables.join(QStringLiteral(", ")));
         if (missing.forTriggers)
-            messages << QCoreApplication::translate(
-                            "setup",
-                            "The account itself lacks the right %1 on %2: the triggers on p_k run "
-                            "with the rights of the account that created them, without its "
-                            "roles, so grant it to the account itself rather than through a role.")
-                            .arg(missing.right, where);
+            forTriggers
+                << QCoreApplication::translate("setup", "%1 on %2").arg(missing.right, where);
         else
             messages << QCoreApplication::translate("setup",
                                                     "The account lacks the right %1 on %2: %3")
                             .arg(missing.right, where, neededFor(missing.right, missing.tables));
     }
+    if (!forTriggers.isEmpty())
+        messages << QCoreApplication::translate(
+                        "setup", "The account itself lacks %1: the triggers on p_k run with the "
+                                 "rights of the account that created them, without its roles, so "
+                                 "grant these rights to the account itself rather than through a "
+                                 "role.")
+                        .arg(forTriggers.join(QStringLiteral("; ")));
     if (problems.triggersNeedSuper)
         messages << QCoreApplication::translate(
             "setup", "Binary logging is on and log_bin_trust_function_creators is off, so the "

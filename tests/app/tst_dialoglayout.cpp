@@ -52,9 +52,9 @@ const char *const SetupFailures[] = {
     "The trigger checkout_keys is on the table people, not on p_k.",
     "The trigger change_keys runs AFTER DELETE; it must run AFTER UPDATE.",
     "The database is not ready for Quorvo, and nothing was changed:<br>The account itself lacks "
-    "the right TRIGGER on the table p_k: the triggers on p_k run with the rights of the account "
-    "that created them, without its roles, so grant it to the account itself rather than "
-    "through a role.",
+    "SELECT on the tables pkeys, p_k; UPDATE on the tables pkeys, p_k; TRIGGER on the table p_k: "
+    "the triggers on p_k run with the rights of the account that created them, without its "
+    "roles, so grant these rights to the account itself rather than through a role.",
     "The tables and triggers are in place, but a key could not be checked out and back in "
     "through them as Quorvo does it, so no account was added.<br>1449: The user specified as a "
     "definer ('quorvo_former_admin'@'workstation-17.example.org') does not exist",
