@@ -7,7 +7,8 @@
 #include <QString>
 #include <QStringList>
 
-// A right on the database that the account lacks, as the server answers.
+// A right on the database that the account lacks, as the server answers (or, where binary
+// logging keeps it from telling TRIGGER, as the grants show).
 struct MissingRight
 {
     QString right;      // as the server names it: "UPDATE"
