@@ -81,7 +81,7 @@ void DataConfig::accept()
 QString DataConfig::failureMessage(RewriteFailure failure, const FileProblem &problem)
 {
     const auto because = [&problem](const QString &message) {
-        return withReason(message, problem.path + QStringLiteral(": ") + problem.reason);
+        return withReason(message, fileReason(problem));
     };
     switch (failure) {
     case RewriteFailure::None:

@@ -1,3 +1,4 @@
+#include "app/failurealert.h"
 #include "app/setup.h"
 #include "db/clientplugins.h"
 
@@ -7,6 +8,7 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    installFailureAlerts();
     // The Windows package has the client library's login plugins beside the program.
     useClientPlugins(
         QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("plugin")));

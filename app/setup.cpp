@@ -27,6 +27,21 @@ bool fitsLatin1(const QString &text)
     return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() <= 0xff; });
 }
 
+// A settings file that a Windows editor saved as UTF-8 is read in the system's code page, as
+// the Quorvo application reads it: its letters beyond ASCII arrive as others, and the login
+// fails with nothing to say why. Where the code page is UTF-8, it reads as written.
+QString encodingHint(int code)
+{
+    const bool systemIsUtf8 = QString::fromLocal8Bit("\xc3\xa4") == QStringLiteral("\u00e4");
+    if (code != DbError::ConnectionFailed || systemIsUtf8 || !keyLinesLookLikeUtf8())
+        return {};
+    return QStringLiteral("<br>") +
+           setup::tr("The configuration file looks like UTF-8, but Quorvo reads it in the "
+                     "system's code page, so its letters beyond ASCII do not arrive as written. "
+                     "Save the connection under \"Database Configuration\" (or save the file as "
+                     "\"ANSI\") to mend that.");
+}
+
 } // namespace
 
 setup::setup(QWidget *parent)
@@ -75,8 +90,8 @@ bool setup::readSettings(QLabel *label)
     FileProblem problem;
     if (loadSettingsFile(SettingsFileName, &problem))
         return true;
-    QString message = withReason(tr("The configuration file could not be read."),
-                                 problem.path + QStringLiteral(": ") + problem.reason);
+    QString message =
+        withReason(tr("The configuration file could not be read."), fileReason(problem));
     // Saving the connection makes a missing file.
     if (problem.missing)
         message += QStringLiteral("<br>") +
@@ -145,6 +160,17 @@ void setup::accept()
     startRun(username, password);
 }
 
+// Before the message, so that a screen reader's reading of the focused field does not cut short
+// the alert of a failure.
+void setup::restoreFocus(const RunResult &result)
+{
+    QWidget *next = focusBeforeRun ? focusBeforeRun.data() : ui->lineEdit_username;
+    // A name that is taken or cannot be stored is corrected in its field.
+    if (result.error == DbError::DuplicateEntry || result.error == DbError::ValueRefused)
+        next = ui->lineEdit_username;
+    next->setFocus();
+}
+
 bool setup::isPartOfLastPress() const
 {
     return lastRunPress.isValid() &&
@@ -172,6 +198,7 @@ void setup::startRun(const QString &username, const QString &password)
 {
     lastRunPress.start();
     busy.emplace();
+    focusBeforeRun = focusWidget();
     ui->buttonBox->setEnabled(false);
     ui->pushButton_db->setEnabled(false);
     // The outcome shown will be that of the name and password sent.
@@ -188,6 +215,7 @@ void setup::finishRun(const RunResult &result)
     ui->buttonBox->setEnabled(true);
     ui->pushButton_db->setEnabled(true);
     ui->widget->setEnabled(true);
+    restoreFocus(result);
 
     if (!result.notReady.isEmpty()) {
         // Each problem on a line of its own, as text: names come from the database.
@@ -210,7 +238,8 @@ void setup::finishRun(const RunResult &result)
         // The server's own reason goes on the next line.
         const QString message = failureMessage(result.error);
         showError(ui->label,
-                  result.reason.isEmpty() ? message : withReason(message, result.reason));
+                  (result.reason.isEmpty() ? message : withReason(message, result.reason)) +
+                      encodingHint(result.error));
     }
     if (closeAfterRun)
         close();

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QThread>
 
 #include <memory>
@@ -46,6 +47,8 @@ private slots:
 private:
     void startRun(const QString &username, const QString &password);
     void finishRun(const RunResult &result);
+    // Gives the keyboard focus back where it was before the run, or to the field at fault.
+    void restoreFocus(const RunResult &result);
     // What the window says for a DbError code that ended a run.
     static QString failureMessage(int code);
     bool isRunning() const { return busy.has_value(); }
@@ -59,5 +62,7 @@ private:
     std::unique_ptr<ProvisioningRun> run;
     std::optional<BusyCursor> busy; // set while a run is in progress
     QElapsedTimer lastRunPress;     // started by the press that started the last run
+    // The keyboard focus that disabling the window for the run took away.
+    QPointer<QWidget> focusBeforeRun;
     bool closeAfterRun = false;
 };

@@ -1,5 +1,6 @@
 #include "db/inventorydb.h"
 
+#include "db/clientplugins.h"
 #include "db/dberror.h"
 #include "settings/connectionsettings.h"
 
@@ -75,6 +76,7 @@ InventoryDb::InventoryDb(const QString &connectionName, const QString &databaseN
     db->setPassword(ConnectionSettings::dbPassword);
     db->setPort(Port);
     db->setConnectOptions(ConnectOptions);
+    clientplugins::offerToLibrary();
     if (db->open()) {
         if (applySessionSettings(*db))
             return;

@@ -19,7 +19,9 @@ cache=${XDG_CACHE_HOME:-$HOME/.cache}/quorvo
 build=${QUORVO_WIN_BUILD_DIR:-$root/build-windows}
 mingw=x86_64-w64-mingw32
 
-packages=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev qt6-base-dev-tools zip xz-utils)
+# (libqt6core6 and libmariadb3 for their Debian copyright files, which the zip carries.)
+packages=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev qt6-base-dev-tools zip xz-utils
+    libqt6core6 libmariadb3)
 missing=()
 for package in "${packages[@]}"; do
     status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
@@ -95,8 +97,17 @@ cp "$sdk/lib/mariadb/libmariadb.dll" "$stage/"
 # ed25519 and PAM; the program points the library at them.
 cp "$sdk/lib/mariadb/plugin/"*.dll "$stage/plugin/"
 # The runtime of the posix-thread compiler, which the program and the SDK were built with.
-runtime=$(dirname "$("$mingw-g++-posix" -print-libgcc-file-name)")
-cp "$runtime/libstdc++-6.dll" "$runtime/libgcc_s_seh-1.dll" "/usr/$mingw/lib/libwinpthread-1.dll" "$stage/"
+gcc_runtime=$(dirname "$("$mingw-g++-posix" -print-libgcc-file-name)")
+runtime=("$gcc_runtime/libstdc++-6.dll" "$gcc_runtime/libgcc_s_seh-1.dll"
+    "/usr/$mingw/lib/libwinpthread-1.dll")
+cp "${runtime[@]}" "$stage/"
+# What a publisher ships beside the program, in Windows' line ends: its licence, the software
+# of others in the folder with their licences and sources, and a short README.txt.
+windows_lines() { sed 's/\r*$/\r/'; }
+windows_lines <"$root/LICENSE" >"$stage/LICENSE.txt"
+sed "s/@VERSION@/$version/g" "$root/packaging/windows/README.txt.in" | windows_lines >"$stage/README.txt"
+"$root/packaging/windows/third-party-notices.sh" "$sdk" "$version" "${runtime[@]}" |
+    windows_lines >"$stage/THIRD-PARTY-NOTICES.txt"
 "$mingw-strip" --strip-unneeded "$stage"/*.exe "$stage"/*.dll "$stage"/*/*.dll
 
 # Every DLL that the program and its plugins load is in the folder or part of Windows (mingw-w64

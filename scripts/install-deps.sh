@@ -12,6 +12,8 @@ packages=(
     python3
     xvfb xdotool x11-xserver-utils imagemagick fonts-dejavu-core
     tesseract-ocr tesseract-ocr-eng
+    # The end-to-end test also reads the window as a screen reader does, over AT-SPI.
+    at-spi2-core python3-pyatspi dbus-daemon
 )
 
 missing=()

@@ -14,26 +14,22 @@ namespace fileaccess {
 // through links. Anything else, a FIFO, a device or a folder, is refused at once, never waited on.
 bool openRegularFile(const QString &path, QFile &file);
 
-enum class Creation { Created, FolderNotWritable, Failed };
+enum class Creation { Created, FolderNotWritable, AccessNotGiven, Failed };
 
-// Creates the file at `path` anew and opens it for writing as `file` (which then has no name);
-// on POSIX only its owner may read it until copyAccess. It is never opened through a link: whatever
-// is left at that name is removed first (a link itself, not what it leads to; an empty folder
-// too, while any other folder stays and makes the creation fail), and the creation fails if
-// anything appears there meanwhile.
-Creation createExclusively(const QString &path, QFile &file);
+// Creates the file at `path` anew and opens it for writing as `file` (which then has no name).
+// It holds the database password, so nobody but those who may read the file at `accessOf` may
+// ever open it: it gets that file's access rights, never more, or, where `accessOf` is empty,
+// its owner's alone, whatever its folder hands down. They are in place before anybody else could
+// open it (on Windows it is created with them, and shared with nobody while it is open).
+// AccessNotGiven when they cannot be given; the file is then removed again. It is never opened
+// through a link: whatever is left at that name is removed first (a link itself, not what it
+// leads to; an empty folder too, while any other folder stays and makes the creation fail), and
+// the creation fails if anything appears there meanwhile.
+Creation createExclusively(const QString &path, const QString &accessOf, QFile &file);
 
 // Forces the content written to `file` onto the disk, so that a replace never puts a file in
 // place whose data a power cut could still lose.
 bool syncToDisk(QFile &file);
-
-// Gives the file at `to`, open as `file`, the access rights of the file at `from`, never more.
-// False when not even that could be done.
-bool copyAccess(const QString &from, const QString &to, QFile &file);
-
-// Leaves the new file, open as `file`, to its owner alone, whatever its folder hands down.
-// False when that could not be done.
-bool restrictToOwner(QFile &file);
 
 // Puts the file at `from` in the place of `to` in one step: at every moment `to` holds either
 // its old or its new content. (QFile::rename refuses an existing target.)

@@ -70,6 +70,44 @@ bool grantsNoMoreThan(int fd, mode_t mode)
     return false;
 }
 
+// The old file's owner, group and mode: whoever could read the password before (a service
+// through its group, say) still can. Only root can hand the file to another owner; anybody
+// else saves it as their own, keeping the group where they belong to it. The bits of an owner
+// or group that changed are dropped, so that nobody gains access the old file did not grant.
+bool copyAccess(const QString &from, int fd)
+{
+    struct stat old
+    {
+    };
+    struct stat current
+    {
+    };
+    if (::stat(QFile::encodeName(from).constData(), &old) != 0 || ::fstat(fd, &current) != 0)
+        return false;
+    if (current.st_uid != old.st_uid || current.st_gid != old.st_gid) {
+        if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+            [[maybe_unused]] const int groupKept = ::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+        }
+        if (::fstat(fd, &current) != 0)
+            return false;
+    }
+    // Before the mode, which then sets the list's mask as well.
+    if (!copyAccessList(QFile::encodeName(from), fd))
+        return false;
+    mode_t mode = old.st_mode & 07777;
+    if (current.st_uid != old.st_uid)
+        mode &= ~mode_t(S_ISUID);
+    if (current.st_gid != old.st_gid)
+        mode &= ~mode_t(S_ISGID | S_IRWXG);
+    return ::fchmod(fd, mode) == 0 && grantsNoMoreThan(fd, mode);
+}
+
+bool restrictToOwner(int fd)
+{
+    const mode_t mode = S_IRUSR | S_IWUSR;
+    return removeAccessList(fd) && ::fchmod(fd, mode) == 0 && grantsNoMoreThan(fd, mode);
+}
+
 } // namespace
 
 namespace fileaccess {
@@ -91,7 +129,7 @@ bool openRegularFile(const QString &path, QFile &file)
     return adopt(fd, QIODevice::ReadOnly, file);
 }
 
-Creation createExclusively(const QString &path, QFile &file)
+Creation createExclusively(const QString &path, const QString &accessOf, QFile &file)
 {
     const QByteArray name = QFile::encodeName(path);
     // A folder left at the name by hand or by another program goes only when it is empty.
@@ -100,62 +138,27 @@ Creation createExclusively(const QString &path, QFile &file)
         errno = EISDIR;
         return Creation::Failed;
     }
+    // Mode 0600 also masks out whatever a default access list of the folder grants, until the
+    // file has its own rights.
     const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                           S_IRUSR | S_IWUSR);
     if (fd < 0)
         return errno == EACCES || errno == EPERM || errno == EROFS ? Creation::FolderNotWritable
                                                                    : Creation::Failed;
-    if (adopt(fd, QIODevice::WriteOnly, file))
+    const bool given = accessOf.isEmpty() ? restrictToOwner(fd) : copyAccess(accessOf, fd);
+    if (given && adopt(fd, QIODevice::WriteOnly, file))
         return Creation::Created;
     const int error = errno;
+    if (!given)
+        ::close(fd);
     ::unlink(name.constData());
     errno = error;
-    return Creation::Failed;
+    return given ? Creation::Failed : Creation::AccessNotGiven;
 }
 
 bool syncToDisk(QFile &file)
 {
     return ::fsync(file.handle()) == 0;
-}
-
-// The old file's owner, group and mode: whoever could read the password before (a service
-// through its group, say) still can. Only root can hand the file to another owner; anybody
-// else saves it as their own, keeping the group where they belong to it. The bits of an owner
-// or group that changed are dropped, so that nobody gains access the old file did not grant.
-bool copyAccess(const QString &from, const QString &, QFile &file)
-{
-    struct stat old
-    {
-    };
-    struct stat current
-    {
-    };
-    const int fd = file.handle();
-    if (::stat(QFile::encodeName(from).constData(), &old) != 0 || ::fstat(fd, &current) != 0)
-        return false;
-    if (current.st_uid != old.st_uid || current.st_gid != old.st_gid) {
-        if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
-            [[maybe_unused]] const int groupKept = ::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
-        }
-        if (::fstat(fd, &current) != 0)
-            return false;
-    }
-    // Before the mode, which then sets the list's mask as well.
-    if (!copyAccessList(QFile::encodeName(from), fd))
-        return false;
-    mode_t mode = old.st_mode & 07777;
-    if (current.st_uid != old.st_uid)
-        mode &= ~mode_t(S_ISUID);
-    if (current.st_gid != old.st_gid)
-        mode &= ~mode_t(S_ISGID | S_IRWXG);
-    return ::fchmod(fd, mode) == 0 && grantsNoMoreThan(fd, mode);
-}
-
-bool restrictToOwner(QFile &file)
-{
-    const int fd = file.handle();
-    const mode_t mode = S_IRUSR | S_IWUSR;
-    return removeAccessList(fd) && ::fchmod(fd, mode) == 0 && grantsNoMoreThan(fd, mode);
 }
 
 bool replaceFile(const QString &from, const QString &to)

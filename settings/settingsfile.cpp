@@ -272,6 +272,24 @@ bool loadSettingsFile(const QString &fileName, FileProblem *problem)
     return true;
 }
 
+bool keyLinesLookLikeUtf8(const QString &fileName)
+{
+    FileProblem unused;
+    const std::optional<SettingsText> text = readSettingsText(fileName, unused);
+    if (!text || !text->mark.isEmpty())
+        return false;
+    QByteArray bytes;
+    bool beyondAscii = false;
+    for (const Line &line : text->lines) {
+        bytes += line.text + line.end;
+        const QString key = text->fieldsOf(line).first();
+        if (key == HostKey || key == UserKey || key == PasswordKey)
+            beyondAscii = beyondAscii || std::any_of(line.text.cbegin(), line.text.cend(),
+                                                     [](char c) { return (c & 0x80) != 0; });
+    }
+    return beyondAscii && decodesCleanly("UTF-8", bytes);
+}
+
 RewriteFailure rewriteSettingsFile(const QString &fileName, const SettingsChanges &changes,
                                    FileProblem *problem)
 {
@@ -361,22 +379,16 @@ RewriteFailure rewriteSettingsFile(const QString &fileName, const SettingsChange
 
     const QString newName = target + QStringLiteral(".tmp");
     QFile newFile;
-    const fileaccess::Creation creation = fileaccess::createExclusively(newName, newFile);
+    // The file holds the database password: it has its access rights before it holds anything.
+    const fileaccess::Creation creation =
+        fileaccess::createExclusively(newName, made ? QString() : target, newFile);
     if (creation != fileaccess::Creation::Created) {
         why = problemAt(newName, qt_error_string());
+        if (creation == fileaccess::Creation::AccessNotGiven)
+            return RewriteFailure::PermissionsNotKept;
         return linked && creation == fileaccess::Creation::FolderNotWritable
                    ? RewriteFailure::LinkTargetFolderNotWritable
                    : RewriteFailure::CreateFailed;
-    }
-    // The file holds the database password: the new one gets its access rights before it holds
-    // anything.
-    const bool restricted = made ? fileaccess::restrictToOwner(newFile)
-                                 : fileaccess::copyAccess(target, newName, newFile);
-    if (!restricted) {
-        why = problemAt(newName, qt_error_string());
-        newFile.close();
-        QFile::remove(newName);
-        return RewriteFailure::PermissionsNotKept;
     }
 
     QString failure;

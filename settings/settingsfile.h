@@ -21,6 +21,13 @@ struct FileProblem
 // `problem` says why.
 bool loadSettingsFile(const QString &fileName = SettingsFileName, FileProblem *problem = nullptr);
 
+// Whether the file names no encoding (no byte order mark) while it is valid UTF-8 and its key
+// lines hold characters beyond ASCII, as Windows' Notepad saves "UTF-8". The program reads such a
+// file in the system's encoding, as the Quorvo application does: where that is an 8-bit code
+// page, each of those characters arrives as two or three others. False for a file that cannot
+// be read.
+bool keyLinesLookLikeUtf8(const QString &fileName = SettingsFileName);
+
 // The values that a save stores. A value left out was not changed: its key lines keep their
 // bytes, even where they read differently from what they hold (a password line with two ':').
 struct SettingsChanges

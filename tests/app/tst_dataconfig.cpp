@@ -213,10 +213,11 @@ void TestDataConfig::shouldCreateObjectsInFormOrder()
     };
     QCOMPARE(namedChildren(dialog.get()), QStringList({"dialogLayout", "DataConfig_buttonBox",
                                                        "layoutWidget", "DataConfigErrorLabel"}));
-    QCOMPARE(namedChildren(dialog->findChild<QWidget *>(QStringLiteral("layoutWidget"))),
-             QStringList({"gridLayout", "DataConfigHostL", "lineEdit_DataConfigHost",
-                          "lineEdit_DataConfigUser", "DataConfigPassL", "lineEdit_DataConfigPass",
-                          "DataConfigUserL"}));
+    // In screen order, each label before its field, as assistive technology reads them.
+    QCOMPARE(
+        namedChildren(dialog->findChild<QWidget *>(QStringLiteral("layoutWidget"))),
+        QStringList({"gridLayout", "DataConfigHostL", "lineEdit_DataConfigHost", "DataConfigUserL",
+                     "lineEdit_DataConfigUser", "DataConfigPassL", "lineEdit_DataConfigPass"}));
 
     // Tab goes from field to field in the order they were made: host, user, password.
     auto *host = dialog->findChild<QLineEdit *>(QStringLiteral("lineEdit_DataConfigHost"));

@@ -330,8 +330,11 @@ void TestProvisioning::shouldAcceptCorrectedNameOnKeptConnection()
     QCOMPARE(press(dialog, QStringLiteral("admin"), QStringLiteral("secret")), Success);
     const QString session = programSession();
 
+    dialog.findChild<QLineEdit *>(QStringLiteral("lineEdit_password"))->setFocus();
     QCOMPARE(press(dialog, QStringLiteral("admin"), QStringLiteral("other")), because(Taken, 1062));
     QCOMPARE(programSession(), session);
+    // The name is to be corrected: its field has the keyboard focus.
+    QCOMPARE(dialog.focusWidget()->objectName(), QStringLiteral("lineEdit_username"));
 
     QCOMPARE(press(dialog, QStringLiteral("clerk"), QStringLiteral("other")), Success);
     QCOMPARE(programSession(), session);

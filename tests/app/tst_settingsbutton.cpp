@@ -132,7 +132,7 @@ void TestSettingsButton::shouldShowSavedMessageAfterSave_data()
     QTest::newRow("over the explanation") << true << Explanation;
     // The save makes the file.
     QTest::newRow("over a red message, no file")
-        << false << "<font color='red'>The configuration file could not be read.";
+        << false << "<font color='#c00000'>The configuration file could not be read.";
 }
 
 void TestSettingsButton::shouldShowSavedMessageAfterSave()

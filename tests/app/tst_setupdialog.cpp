@@ -174,12 +174,10 @@ void TestSetupDialog::shouldShowOnlyTheLatestError_data()
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("shown");
 
-    QTest::newRow("plain") << "Second"
-                           << "<font color='red'>Second</font>";
-    QTest::newRow("empty") << ""
-                           << "<font color='red'></font>";
-    QTest::newRow("placeholder-like text kept") << "%1 and %2"
-                                                << "<font color='red'>%1 and %2</font>";
+    QTest::newRow("plain") << "Second" << red(QStringLiteral("Second"));
+    QTest::newRow("empty") << "" << red(QString());
+    QTest::newRow("placeholder-like text kept")
+        << "%1 and %2" << QStringLiteral("<font color='#c00000'>%1 and %2</font>");
 }
 
 void TestSetupDialog::shouldShowOnlyTheLatestError()

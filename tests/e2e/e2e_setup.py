@@ -4,8 +4,9 @@
 The program runs unchanged on a private X server (Xvfb) in a temporary working directory with
 its own "Quorvo.conf". It is driven with the pointer and the keyboard only, and everything is
 checked from the outside: the rows, tables and triggers in the database, the bytes and mode
-bits of the settings file, the exit code, and the message label as it appears on screen (its
-text read back by tesseract, its colour from the pixels).
+bits of the settings file, the exit code, the message label as it appears on screen (its
+text read back by tesseract, its colour from the pixels), and the window as a screen reader
+gets it over AT-SPI.
 
 Needs the test server that scripts/test.sh starts (QUORVO_TEST_DB_HOST, QUORVO_TEST_DB_USER,
 QUORVO_TEST_DB_PASSWORD, QUORVO_TEST_SERVER_DIR). Without them every case that needs the
@@ -18,6 +19,7 @@ database fails; set QUORVO_TEST_SKIP_DB=1 to skip those cases on purpose.
 
 import argparse
 import hashlib
+import json
 import os
 import shutil
 import stat
@@ -30,9 +32,10 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import xsession  # noqa: E402
 from windows import (CONFIG_HOST, CONFIG_HOST_TEXT, CONFIG_OK, CONFIG_PASSWORD_TEXT,  # noqa: E402
                      CONFIG_USER_TEXT, SETUP_DB_BUTTON, SETUP_LABEL, SETUP_OK, SETUP_PASSWORD,
-                     SETUP_USERNAME)
+                     SETUP_SIZE, SETUP_USERNAME)
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+ATSPI_PROBE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "atspi_probe.py")
 SERVER_SCRIPT = os.path.join(ROOT, "scripts", "mariadb-server.sh")
 
 EXPLANATION = ("This will atempt to create the database for Quorvo and add\n"
@@ -141,6 +144,27 @@ class Database:
                        timeout=120, stdout=subprocess.DEVNULL)
 
 
+def pyatspi_python():
+    """A Python that has pyatspi: this one, or Debian's own where this one is another."""
+    for python in (sys.executable, "/usr/bin/python3"):
+        if subprocess.run([python, "-c", "import pyatspi"], capture_output=True).returncode == 0:
+            return python
+    return None
+
+
+def reading_order(node):
+    """The accessible objects below node, in the order a screen reader reads them."""
+    return [node] + [each for child in node["children"] for each in reading_order(child)]
+
+
+def label_rect(image):
+    """The message label in a screenshot of the setup window, down to the fields below it: a
+    long message takes the room between them, and then the window grows."""
+    x, y, width, _ = SETUP_LABEL
+    bottom = SETUP_USERNAME[1] - 12 + image.height - SETUP_SIZE[1]
+    return (x, y, width + image.width - SETUP_SIZE[0], bottom - y)
+
+
 def settings_text(host, db):
     return f"hname:{host}\nMySQLu:{db.user}\nMySQLp:{db.password}\n"
 
@@ -191,19 +215,20 @@ class SetupWindowTest(unittest.TestCase):
 
     # --- driving ---------------------------------------------------------------------------
 
-    def start(self, settings, mode=0o600):
+    def start(self, settings, mode=0o600, env=None):
         path = os.path.join(self.workdir, "Quorvo.conf")
         with open(path, "w", newline="") as f:
             f.write(settings)
         os.chmod(path, mode)
         self.program = xsession.Program(self.xserver, OPTIONS.executable, self.workdir,
-                                         os.path.join(OPTIONS.artifacts, "program.log"))
+                                         os.path.join(OPTIONS.artifacts, "program.log"), env)
         window = self.program.window("Dialog", WINDOW_TIMEOUT)
         self.windows.append(window)
         return window
 
     def label_crop(self, window):
-        return window.screenshot().region(SETUP_LABEL)
+        image = window.screenshot()
+        return image.region(label_rect(image))
 
     def press_and_wait_for_label(self, window, point, expected, red):
         """Clicks a button and waits until the label shows expected, in red or not."""
@@ -222,39 +247,40 @@ class SetupWindowTest(unittest.TestCase):
 
         def settled_on_expected():
             image = window.screenshot()
-            crop = image.region(SETUP_LABEL)
+            crop = image.region(label_rect(image))
             settled = crop != before and crop == state["previous"]
             state["previous"] = crop
             if not settled:
                 return False
             if crop != state["read"]:
                 state["read"], state["image"] = crop, image
-                state["seen"] = xsession.read_text(image, SETUP_LABEL)
+                state["seen"] = xsession.read_text(image, label_rect(image))
             return xsession.shows_text(state["seen"], expected)
 
         try:
             xsession.wait_until(settled_on_expected, RUN_TIMEOUT,
                                 f"the message label to show {expected!r}", interval=0.1)
         except xsession.DriverError as error:
-            seen = xsession.read_text(window.screenshot(), SETUP_LABEL)
+            image = window.screenshot()
+            seen = xsession.read_text(image, label_rect(image))
             raise AssertionError(f"{error}; it shows {seen!r}") from None
         self.assert_colour(state["image"], expected, red)
 
     def assert_label(self, window, expected, red):
         image = window.settled_screenshot()
-        seen = xsession.read_text(image, SETUP_LABEL)
+        seen = xsession.read_text(image, label_rect(image))
         self.assertTrue(xsession.shows_text(seen, expected),
                         f"the label shows {seen!r}, expected {expected!r}")
         self.assert_colour(image, expected, red)
         return seen
 
     def assert_colour(self, image, expected, red):
-        red_pixels = image.red_pixels(SETUP_LABEL)
+        red_pixels = image.red_pixels(label_rect(image))
         if red:
             self.assertGreater(red_pixels, 50, f"{expected!r} is not shown in red")
         else:
             self.assertEqual(red_pixels, 0, f"{expected!r} is shown in red")
-            self.assertGreater(image.dark_pixels(SETUP_LABEL), 50,
+            self.assertGreater(image.dark_pixels(label_rect(image)), 50,
                                f"{expected!r} is not shown in the normal colour")
 
     def enter_account(self, window, username, password):
@@ -273,9 +299,10 @@ class SetupWindowTest(unittest.TestCase):
         return config, field
 
     def save_host(self, window, config, host_field, ok_button, timeout=WINDOW_TIMEOUT,
-                  picture=None):
-        """Enters the test server as the host in the settings dialog and saves it."""
-        config.fill(*host_field, self.db.host)
+                  picture=None, text=None):
+        """Enters the test server as the host (or text into another field) in the settings
+        dialog and saves it."""
+        config.fill(*host_field, self.db.host if text is None else text)
         if picture:
             self.picture(config, picture)
         before = self.label_crop(window)
@@ -407,6 +434,52 @@ class SetupWindowTest(unittest.TestCase):
         self.assert_accounts([account])
         self.close_with_escape(window)
 
+    def test_5_screen_reader_hears_named_fields_and_failures(self):
+        python = pyatspi_python()
+        if not python:
+            self.skipTest("no Python with pyatspi (Debian package python3-pyatspi)")
+        try:
+            bus = xsession.AccessibilityBus(self.xserver).__enter__()
+        except (OSError, xsession.DriverError) as error:
+            self.skipTest(f"the AT-SPI bus cannot start: {error}")
+        self.addCleanup(bus.__exit__)
+
+        def windows():
+            out = subprocess.run([python, ATSPI_PROBE, str(self.program.pid)], check=True,
+                                 env=dict(os.environ, **bus.env), capture_output=True, timeout=60)
+            return {window["name"]: reading_order(window) for window in json.loads(out.stdout)}
+
+        def assert_fields(nodes, names):
+            fields = [node for node in nodes if node["role"] in ("text", "password text")]
+            self.assertEqual([(field["name"], field["labelled_by"]) for field in fields], names)
+            for field in fields:  # each label is read just before its field
+                self.assertEqual(nodes[nodes.index(field) - 1]["name"], field["labelled_by"][0])
+
+        window = self.start(f"hname:{WRONG_HOST}\nMySQLu:nobody\nMySQLp:\n", env=bus.env)
+        setup = windows()["Dialog"]
+        assert_fields(setup, [("Username", ["Username"]), ("Password", ["Password"])])
+        self.assertIn("Alt+D", next(node["keys"] for node in setup
+                                    if node["name"] == "Database Configuration"))
+
+        # A run started with Enter in the password field fails; the focus is back there.
+        self.enter_account(window, "Warden", "tower-bell")
+        before = self.label_crop(window)
+        window.key("Return")
+        self.wait_for_label(window, before, refused_at(WRONG_HOST), red=True)
+        setup = windows()["Dialog"]
+        self.assertEqual([node["name"] for node in setup if node["focused"]], ["Password"])
+        alerts = [node["name"] for node in setup if node["role"] == "alert"]
+        self.assertEqual(len(alerts), 1)
+        self.assertTrue(alerts[0].startswith(f"Error: {CONNECTION_FAILED}"), alerts)
+
+        window.key("alt+d")
+        self.windows.append(self.program.window("Database Configuration", WINDOW_TIMEOUT))
+        assert_fields(windows()["Database Configuration"],
+                      [("Database hostname", ["Datbase Hostname"]),
+                       ("Database Username", ["Database Username"]),
+                       ("Database Password", ["Database Password"])])
+        self.windows[-1].key("Escape")
+        self.close_with_escape(window)
 
 class HarnessSelfCheckTest(unittest.TestCase):
     """The two yardsticks above, checked against evidence that does not come from them."""

@@ -2,6 +2,7 @@
 
 # Where things are in the two windows, in window coordinates, as their layouts place them at
 # the default font and starting size (no message used here makes a window grow).
+SETUP_SIZE = (320, 240)
 SETUP_LABEL = (11, 11, 298, 104)
 SETUP_USERNAME = (193, 131)
 SETUP_PASSWORD = (193, 159)
@@ -20,6 +21,7 @@ WINE_SETUP_PASSWORD = (192, 160)
 WINE_SETUP_DB_BUTTON = (238, 188)
 WINE_SETUP_OK = (190, 217)
 WINE_CONFIG_HOST = (260, 21)
+WINE_CONFIG_PASSWORD = (260, 73)
 WINE_CONFIG_OK = (268, 277)
 WINE_CONFIG_HOST_TEXT = (135, 12, 250, 18)
 WINE_CONFIG_USER_TEXT = (135, 38, 250, 18)

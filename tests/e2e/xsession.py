@@ -34,6 +34,8 @@ def wait_until(predicate, timeout, what, interval=0.05):
 
 def stop_process(process, timeout=5.0):
     """Terminates a process started here, then kills it if it does not go in time."""
+    if process.stdout:
+        process.stdout.close()
     if process.poll() is not None:
         return process.returncode
     process.send_signal(signal.SIGTERM)
@@ -315,13 +317,55 @@ def shows_text(seen, expected, min_ratio=0.9):
     return True
 
 
+class AccessibilityBus:
+    """A private D-Bus session bus with the AT-SPI bus on it and accessibility switched on, as a
+    desktop has it while a screen reader runs. Fails with DriverError where it cannot start."""
+
+    LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
+
+    def __init__(self, xserver):
+        self.x = xserver
+        self.processes = []
+        self.env = {}
+
+    def __enter__(self):
+        if not os.path.exists(self.LAUNCHER):
+            raise DriverError(f"{self.LAUNCHER} is missing (Debian package at-spi2-core)")
+        try:
+            session = self._start(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+                                  stdout=subprocess.PIPE)
+            ready, _, _ = select.select([session.stdout], [], [], 10.0)
+            address = session.stdout.readline().decode().strip() if ready else ""
+            if not address:
+                raise DriverError("the D-Bus session bus did not start")
+            self.env = {"DBUS_SESSION_BUS_ADDRESS": address}
+            self._start([self.LAUNCHER, "--launch-immediately", "--a11y=1", "--screen-reader=1"],
+                        stdout=subprocess.DEVNULL)
+        except (OSError, DriverError):
+            self.__exit__()
+            raise
+        return self
+
+    def _start(self, args, stdout):
+        process = subprocess.Popen(args, env=dict(self.x.env(), **self.env), stdout=stdout,
+                                   stderr=subprocess.DEVNULL, start_new_session=True)
+        self.processes.append(process)
+        return process
+
+    def __exit__(self, *exc):
+        # The launcher takes the AT-SPI bus and its registry with it; the session bus goes last.
+        for process in reversed(self.processes):
+            stop_process(process)
+
+
 class Program:
     """The program under test, started in a working directory on the private X server."""
 
-    def __init__(self, xserver, executable, workdir, log_path):
+    def __init__(self, xserver, executable, workdir, log_path, env=None):
         self.x = xserver
         self.log = open(log_path, "ab")
-        self.process = subprocess.Popen([executable], cwd=workdir, env=xserver.env(),
+        self.process = subprocess.Popen([executable], cwd=workdir,
+                                        env=dict(xserver.env(), **(env or {})),
                                         stdout=self.log, stderr=subprocess.STDOUT,
                                         start_new_session=True)
 

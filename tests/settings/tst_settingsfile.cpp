@@ -50,6 +50,8 @@ private slots:
     void shouldReadKeyLines_data();
     void shouldReadKeyLines();
     void shouldKeepValuesWhenFileIsMissing();
+    void shouldTellKeyLinesThatLookLikeUtf8_data();
+    void shouldTellKeyLinesThatLookLikeUtf8();
 
     void shouldRewriteChangedKeyLinesOnly_data();
     void shouldRewriteChangedKeyLinesOnly();
@@ -187,6 +189,32 @@ void TestSettingsFile::shouldKeepValuesWhenFileIsMissing()
     QCOMPARE(ConnectionSettings::dbHost, QStringLiteral("old-host"));
     QCOMPARE(ConnectionSettings::dbUser, QStringLiteral("old-user"));
     QCOMPARE(ConnectionSettings::dbPassword, QStringLiteral("old-password"));
+}
+
+// Where the system's code page is not UTF-8, the values of these files arrive as other letters.
+void TestSettingsFile::shouldTellKeyLinesThatLookLikeUtf8_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("utf8");
+
+    QTest::newRow("UTF-8 password, as Notepad saves it")
+        << QByteArray("hname:h\r\nMySQLu:u\r\nMySQLp:p\xc3\xa4ss\xe2\x82\xac\r\n") << true;
+    QTest::newRow("UTF-8 user") << QByteArray("MySQLu:J\xc3\xb6rg\n") << true;
+    QTest::newRow("ASCII only") << QByteArray("hname:h\nMySQLu:u\nMySQLp:secret\n") << false;
+    QTest::newRow("UTF-8 in other lines only")
+        << QByteArray("# Zugangsdaten f\xc3\xbcr Quorvo\nMySQLp:secret\n") << false;
+    QTest::newRow("8-bit code page") << EightBit << false;
+    QTest::newRow("UTF-8 after its byte order mark")
+        << QByteArray("\xef\xbb\xbfMySQLp:p\xc3\xa4ss\n") << false;
+    QTest::newRow("UTF-16") << utf16(UnicodeSaved, QStringConverter::Utf16LE) << false;
+}
+
+void TestSettingsFile::shouldTellKeyLinesThatLookLikeUtf8()
+{
+    QFETCH(QByteArray, content);
+    QVERIFY(!keyLinesLookLikeUtf8(conf()));
+    writeFile(conf(), content);
+    QTEST(keyLinesLookLikeUtf8(conf()), "utf8");
 }
 
 void TestSettingsFile::shouldRewriteChangedKeyLinesOnly_data()
