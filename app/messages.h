@@ -29,6 +29,11 @@
       "Please close this and log into Quorvo.")                                                    \
     M(SetupMessage, UserNotAdded, "That user could not be added.")                                 \
     M(SetupMessage, ConnectionFailed, "The database connection failed. Please try again later.")   \
+    M(SetupMessage, ConfigLooksUtf8,                                                               \
+      "The configuration file looks like UTF-8, but Quorvo reads it in the system's "              \
+      "code page, so its letters beyond ASCII do not arrive as written. Save the "                 \
+      "connection under \"Database Configuration\" (or save the file as \"ANSI\") to "            \
+      "mend that.")                                                                                \
     M(SetupMessage, ConnectionLost, "The database connection was lost. Please try again later.")   \
     M(SetupMessage, DuplicateUser,                                                                 \
       "There is already a user with that username, please choose another.")                        \
@@ -49,8 +54,14 @@
       "the triggers on p_k need it to count keys out and in, and Quorvo needs it.")                \
     M(SetupMessage, NeededToCreateTables, "the setup needs it to create the tables.")              \
     M(SetupMessage, NeededForReferences,                                                           \
-      "the setup needs it for the references between the tables.")                                 \
-    M(SetupMessage, NeededToCreateTriggers, "the setup needs it to create the triggers.")          \
+      "the server asks for it for the foreign keys that refer there.")                             \
+    M(SetupMessage, NeededToCreateTriggers,                                                        \
+      "the setup needs it to create the triggers, and they need it to run.")                       \
+    M(SetupMessage, RightOn, "%1 on %2")                                                           \
+    M(SetupMessage, TriggersLackRights,                                                            \
+      "The account itself lacks %1: the triggers on p_k run with the rights of the "               \
+      "account that created them, without its roles, so grant these rights to the "               \
+      "account itself rather than through a role.")                                                \
     M(SetupMessage, NeededByQuorvo, "Quorvo needs it.")                                            \
     M(SetupMessage, TriggersNeedSuper,                                                             \
       "Binary logging is on and log_bin_trust_function_creators is off, so the "                   \
@@ -59,6 +70,14 @@
     M(SetupMessage, UsernameCharset,                                                               \
       "The username holds a character that the column users.username (character "                  \
       "set %1) cannot store: choose another name.")                                                \
+    M(SetupMessage, CheckoutFailed,                                                                \
+      "The tables and triggers are in place, but a key could not be checked out and "              \
+      "back in through them as Quorvo does it, so no account was added.")                          \
+    M(SetupMessage, CheckoutNotDated,                                                              \
+      "The trigger now_date_pk did not set the date of the checkout.")                             \
+    M(SetupMessage, CheckoutStock,                                                                 \
+      "The stock of the key went %1 as it was checked out, the checkout changed and the "          \
+      "key checked back in; Quorvo needs 1, 0, 2.")                                                \
     M(SetupMessage, MissingTable, "The database lacks the table %1.")                              \
     M(SetupMessage, MissingColumn, "The table %1 lacks the column %2.")                            \
     M(SetupMessage, WrongColumnType, "The column %1.%2 has the type %3; it must be %4.")           \

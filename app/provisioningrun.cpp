@@ -11,9 +11,9 @@
 ProvisioningRun::ProvisioningRun(QString connection, QString database)
     : connectionName(std::move(connection)), databaseName(std::move(database))
 {
-    // Made in the window's thread before it moves to its own: the driver is looked up here, so
-    // that the run's thread can end cleanly (a missing driver shows at the connection).
-    InventoryDb::loadDriver();
+    // Made in the window's thread before it moves to its own: the drivers are looked up here, so
+    // that the run's thread can end cleanly.
+    InventoryDb::lookUpDrivers();
 }
 
 // Whoever moved this object to another thread gives up the connection there before that
@@ -41,11 +41,15 @@ void ProvisioningRun::run(const QString &username, const QString &password)
             emit finished(result);
             return;
         }
-        inventoryDb->createSchema();
+        inventoryDb->createSchema(result.notReady.triggersInPlace);
         // Tables of an older layout are kept as they are: an account is added only to a
-        // database that the Quorvo application can work with.
+        // database that the Quorvo application can work with, and only once a key can be
+        // checked out there (the triggers run with rights that no check before can see whole,
+        // such as those of an earlier definer).
         result.difference = inventoryDb->checkSchema();
         if (!result.difference)
+            result.checkoutFailure = inventoryDb->checkCheckout();
+        if (!result.difference && !result.checkoutFailure)
             result.added = inventoryDb->addUser(username, hashPassword(username, password));
     } catch (int code) {
         result.error = code;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "db/checkoutfailure.h"
 #include "db/readiness.h"
 #include "db/schemadifference.h"
 
@@ -24,6 +25,9 @@ struct RunResult
     // Where the database differs from what the Quorvo application needs after the schema was
     // made; no account is added then.
     std::optional<SchemaDifference> difference;
+    // Why a key could not be checked out through the triggers once the schema was in place; no
+    // account is added then.
+    std::optional<CheckoutFailure> checkoutFailure;
 };
 Q_DECLARE_METATYPE(RunResult)
 
@@ -43,7 +47,8 @@ public:
     ~ProvisioningRun() override;
 
     // Checks that the run can leave a database the Quorvo application can work with, creates
-    // the schema, checks it and stores the account, then reports how that went with finished().
+    // the schema, checks it, checks a key out and in through it, and stores the account, then
+    // reports how that went with finished().
     void run(const QString &username, const QString &password);
     // Closes the connection; the next run connects anew, with the connection settings as they
     // are then.

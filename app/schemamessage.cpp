@@ -70,15 +70,23 @@ QString neededFor(const QString &right, const QStringList &tables)
 QStringList readinessMessages(const ReadinessProblems &problems)
 {
     QStringList messages;
+    // The rights that the triggers lack go in one sentence, with the one reason for them all.
+    QStringList forTriggers;
     for (const MissingRight &missing : problems.missingRights) {
         const QString where =
             missing.tables.isEmpty() ? text(SetupMessage::OnDatabase).arg(problems.database)
             : missing.tables.size() == 1
                 ? text(SetupMessage::OnTable).arg(missing.tables.first())
                 : text(SetupMessage::OnTables).arg(missing.tables.join(QStringLiteral(", ")));
-        messages << text(SetupMessage::MissingRight)
-                        .arg(missing.right, where, neededFor(missing.right, missing.tables));
+        if (missing.forTriggers)
+            forTriggers << text(SetupMessage::RightOn).arg(missing.right, where);
+        else
+            messages << text(SetupMessage::MissingRight)
+                            .arg(missing.right, where, neededFor(missing.right, missing.tables));
     }
+    if (!forTriggers.isEmpty())
+        messages
+            << text(SetupMessage::TriggersLackRights).arg(forTriggers.join(QStringLiteral("; ")));
     if (problems.triggersNeedSuper)
         messages << text(SetupMessage::TriggersNeedSuper);
     for (const SchemaDifference &difference : problems.differences)
@@ -86,4 +94,18 @@ QStringList readinessMessages(const ReadinessProblems &problems)
     if (!problems.usernameCharset.isEmpty())
         messages << text(SetupMessage::UsernameCharset).arg(problems.usernameCharset);
     return messages;
+}
+
+QString checkoutFailureMessage()
+{
+    return text(SetupMessage::CheckoutFailed);
+}
+
+QString checkoutFailureReason(const CheckoutFailure &failure)
+{
+    if (!failure.reason.isEmpty())
+        return failure.reason;
+    if (!failure.dated)
+        return text(SetupMessage::CheckoutNotDated);
+    return text(SetupMessage::CheckoutStock).arg(failure.stock);
 }

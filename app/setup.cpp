@@ -36,11 +36,7 @@ QString encodingHint(int code)
     const bool systemIsUtf8 = QString::fromLocal8Bit("\xc3\xa4") == QStringLiteral("\u00e4");
     if (code != DbError::ConnectionFailed || systemIsUtf8 || !keyLinesLookLikeUtf8())
         return {};
-    return QStringLiteral("<br>") +
-           setup::tr("The configuration file looks like UTF-8, but Quorvo reads it in the "
-                     "system's code page, so its letters beyond ASCII do not arrive as written. "
-                     "Save the connection under \"Database Configuration\" (or save the file as "
-                     "\"ANSI\") to mend that.");
+    return QStringLiteral("<br>") + setup::tr(SetupMessage::ConfigLooksUtf8);
 }
 
 } // namespace
@@ -221,6 +217,9 @@ void setup::finishRun(const RunResult &result)
         showError(ui->label, lines.join(QStringLiteral("<br>")));
     } else if (result.difference) {
         showError(ui->label, schemaDifferenceMessage(*result.difference).toHtmlEscaped());
+    } else if (result.checkoutFailure) {
+        showError(ui->label, withReason(checkoutFailureMessage(),
+                                        checkoutFailureReason(*result.checkoutFailure)));
     } else if (result.error == 0) {
         if (result.added)
             ui->label->setText(tr(SetupMessage::Done));

@@ -90,9 +90,9 @@ InventoryDb::InventoryDb(const QString &connectionName, const QString &databaseN
     throw int{DbError::ConnectionFailed};
 }
 
-bool InventoryDb::loadDriver()
+void InventoryDb::lookUpDrivers()
 {
-    return QSqlDatabase::isDriverAvailable(DriverName);
+    QSqlDatabase::drivers();
 }
 
 InventoryDb::~InventoryDb()

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "db/checkoutfailure.h"
 #include "db/readiness.h"
 #include "db/schemadifference.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <optional>
@@ -27,11 +30,14 @@ public:
     ~InventoryDb();
     InventoryDb(const InventoryDb &) = delete;
 
-    // Loads the database driver plugin in the calling thread; false when it is missing. Call it
-    // from the thread that outlives the connections: finding the plugin leaves thread-local state
-    // behind, whose clean-up at the end of a thread the Windows (mingw-w64) runtime may run after
-    // that state's memory is gone, crashing the thread as it ends.
-    static bool loadDriver();
+    // Reads which database drivers there are (the plugins' metadata only) in the calling
+    // thread; a missing driver shows when the connection is opened. Call it from the thread
+    // that outlives the connections, before the first one: the first look-up leaves
+    // thread-local state behind, whose clean-up at the end of a thread the Windows (mingw-w64)
+    // runtime may run after that state's memory is gone, crashing the thread as it ends. The
+    // driver plugin and the client library themselves load when a connection is made, in the
+    // thread that makes it.
+    static void lookUpDrivers();
     InventoryDb &operator=(const InventoryDb &) = delete;
 
     // Whether the server still answers on this connection. A connection that stood idle may
@@ -43,8 +49,17 @@ public:
     bool rollback();
 
     // Creates the inventory tables and the triggers on p_k. Tables that exist are left as they
-    // are, so a repeated run keeps their rows.
-    bool createSchema();
+    // are, so a repeated run keeps their rows. The triggers named in triggersInPlace are not
+    // asked for again: where binary logging is on, a server may refuse even a trigger that
+    // exists to an account without SUPER.
+    bool createSchema(const QHash<QString, QString> &triggersInPlace = {});
+
+    // Checks a key out, changes the checkout and checks the key back in as the Quorvo
+    // application does, with this account, through the triggers on p_k, inside a transaction
+    // that is rolled back: no row stays (a number of p_k's TransactionID may be used up).
+    // Returns what went wrong, or nothing; where p_k or pkeys is not transactional, nothing is
+    // tried (the debug output says so). A failed connection is thrown as its code.
+    std::optional<CheckoutFailure> checkCheckout();
 
     // Creates the table of login accounts if it is missing and adds one account.
     bool addUser(QString username, QByteArray digest);
@@ -59,18 +74,23 @@ public:
     std::optional<SchemaDifference> checkSchema();
 
     // What would keep a run from leaving a database the Quorvo application can work with: the
-    // rights of the account (where it may see them), binary logging that refuses the triggers,
-    // tables and triggers that exist in another layout, and a user name that the accounts
-    // table cannot hold. Reads only, so that a run refused here leaves the database as it was;
-    // a failing query is thrown like any other statement.
+    // rights of the account as the server will apply them to the run, to the triggers it
+    // creates and to the Quorvo application, binary logging that refuses the triggers, tables
+    // and triggers that exist in another layout, and a user name that the accounts table cannot
+    // hold. Changes nothing, so that a run refused here leaves the database as it was; a failing
+    // query is thrown like any other statement.
     ReadinessProblems checkReadiness(const QString &username);
 
 private:
     // Every difference, in the order of checkSchema; with existingOnly, none for a table or
-    // trigger that is missing.
-    QList<SchemaDifference> schemaDifferences(bool existingOnly);
+    // trigger that is missing. Fills inPlace with the triggers that are as Quorvo needs them
+    // and the account each runs as.
+    QList<SchemaDifference> schemaDifferences(bool existingOnly,
+                                              QHash<QString, QString> *inPlace = nullptr);
     // What the trigger of that name does, as the run creates it.
     static QString triggerBody(const QString &name);
+    // The triggers on p_k, in the order the run creates them.
+    static QStringList triggerNames();
 
     std::unique_ptr<QSqlDatabase> db;
     QString connName;

@@ -2,15 +2,20 @@
 
 #include "db/schemadifference.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
-// A right on the database that the account lacks, as its grants show.
+// A right on the database that the account lacks, as the server answers (or, where binary
+// logging keeps it from telling TRIGGER, as the grants show).
 struct MissingRight
 {
     QString right;      // as the server names it: "UPDATE"
     QStringList tables; // the tables it lacks it on; empty where it lacks it on every one
+    // Lacking where the triggers need it: the account itself lacks it, without the roles that
+    // the session has (MariaDB runs a trigger with the rights of its definer alone).
+    bool forTriggers = false;
 };
 
 // What keeps a run from leaving a database that the Quorvo application can work with, found
@@ -28,6 +33,9 @@ struct ReadinessProblems
     // The character set of users.username (of the database, where the run is yet to create
     // the table) when it lacks a character of the user name; empty otherwise.
     QString usernameCharset;
+    // No problem: the triggers that are in place as Quorvo needs them, which the run does not
+    // create again, each with the account it runs as ('user@host').
+    QHash<QString, QString> triggersInPlace;
 
     bool isEmpty() const
     {

@@ -1,23 +1,24 @@
 #include "db/inventorydb.h"
 
 #include "db/dberror.h"
+#include "db/grants.h"
+#include "db/statementbatch.h"
 
-#include <QHash>
-#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
 
 #include <algorithm>
+#include <functional>
+#include <iterator>
 
 namespace {
 
+// current_role() is MariaDB's one role or NULL, and MySQL's active roles as SET ROLE takes them,
+// or NONE.
 const QString ServerQuery =
-    QStringLiteral("select database(), version(), @@log_bin, @@log_bin_trust_function_creators");
-// The account's own grants, those of the role enabled in the session (with the roles granted to
-// it) and those to PUBLIC. information_schema shows only the first of these.
-const QString GrantsQuery = QStringLiteral("SHOW GRANTS");
+    QStringLiteral("select database(), version(), current_user(), current_role()");
 // The character set that the user name is stored in: the column's, or the database's for the
 // accounts table that the run is yet to create.
 const QString UsernameCharsetQuery = QStringLiteral(
@@ -26,10 +27,11 @@ const QString UsernameCharsetQuery = QStringLiteral(
     "@@character_set_database)");
 // Whether the name comes back unchanged from that character set. A character that it lacks
 // turns into '?' there, which a server out of strict mode would store, and a strict one refuse
-// only after the tables were made.
+// only after the tables were made. The name goes in as a literal: MySQL refuses to convert a
+// bound value that the set cannot hold (3988) instead of answering.
 const QString UsernameRoundTrip =
-    QStringLiteral("select cast(convert(convert(? using %1) using utf8mb4) as binary) = "
-                   "cast(convert(? using utf8mb4) as binary)");
+    QStringLiteral("select cast(convert(convert(_utf8mb4 X'%1' using %2) using utf8mb4) as "
+                   "binary) = X'%1'");
 
 // Every table of the run. The Quorvo application reads and changes each of them with the
 // account of Quorvo.conf, and the run creates each one (also when it exists: "if not exists"
@@ -37,11 +39,9 @@ const QString UsernameRoundTrip =
 const char *const Tables[] = {"people", "pkeys", "p_k", "groups", "p_g",
                               "rooms",  "k_r",   "g_r", "users"};
 
-// The rights that every table needs. The triggers run with the rights of the account that
-// created them: now_date_pk sets a column of p_k, the other three update pkeys, so both need
-// SELECT and UPDATE, as the application needs all four on every table. Where the grants cannot
-// tell them, the server is asked: preparing a statement checks the rights on its tables, also on
-// tables that do not exist yet, and executes nothing. %1 is the table.
+// The server checks the rights on the tables of a statement when it prepares it, also on
+// tables that do not exist yet, and executes nothing: a lack answers 1142 or 1143. Each is
+// prepared with SQL's PREPARE, so that all go to the server in one batch. %1 is the table.
 struct Probe
 {
     const char *right;
@@ -54,162 +54,260 @@ const Probe Probes[] = {
     {"DELETE", "delete from %1"},
     {"CREATE", "create table %1 (quorvo_probe int)"},
 };
-constexpr int TableAccessDenied = 1142;
-constexpr int ColumnAccessDenied = 1143;
+const Probe &SelectProbe = Probes[0];
+const Probe &UpdateProbe = Probes[2];
+const QString Prepare = QStringLiteral("PREPARE quorvo_probe FROM '%1'");
+const QString Deallocate = QStringLiteral("DEALLOCATE PREPARE quorvo_probe");
+constexpr int DeniedOnDatabase = 1044;
+constexpr int DeniedOnTable = 1142;
+constexpr int DeniedOnColumn = 1143;
 
-// Rights that preparing a statement does not check; they are read from SHOW GRANTS instead.
+// MySQL checks REFERENCES on the table that a foreign key refers to, when it prepares the
+// statement; MariaDB never checks it. One question per such table, from a table that refers to
+// it, whose own CREATE is asked apart.
+struct Reference
+{
+    const char *table;
+    const char *column;
+    const char *from;
+};
+const Reference References[] = {
+    {"people", "Tnumber", "p_k"},
+    {"pkeys", "TagNum", "p_k"},
+    {"groups", "Gid", "p_g"},
+    {"rooms", "RoomId", "k_r"},
+};
+const QString ReferenceProbe =
+    QStringLiteral("create table %1 (quorvo_probe int, foreign key (quorvo_probe) references "
+                   "%2 (%3))");
 const char *const ReferencesRight = "REFERENCES";
+
+// Whether the server would create a trigger on p_k, asked without creating one. Servers check
+// SUPER where binary logging asks for it (1419), then TRIGGER on the table (1142), and only then
+// that the table exists (1146) and the trigger it is to follow (MariaDB 4031, MySQL 3011),
+// which never does.
+const QString TriggerProbe =
+    QStringLiteral("create trigger quorvo_probe before insert on p_k for each row follows "
+                   "quorvo_none set @quorvo_probe = 1");
+const QString DropTriggerProbe = QStringLiteral("drop trigger if exists quorvo_probe");
+constexpr int NeedsSuper = 1419;
 const char *const TriggerTable = "p_k";
 const char *const TriggerRight = "TRIGGER";
 
-using Rights = QSet<QString>;
+// The triggers read p_k and pkeys, and change both (now_date_pk sets the new row's date), with
+// the rights of their definer. MariaDB gives a trigger its definer's own rights and PUBLIC's,
+// none of its roles, default or not; MySQL gives it the definer's default roles, which are the
+// roles that a session of the account has at login (unless activate_all_roles_on_login adds the
+// others there, which MySQL 9.7 did not give a trigger when tried: then the key checkout after
+// the schema is made finds the lack).
+const char *const TriggerTables[] = {"pkeys", "p_k"};
+const QString RolesOff = QStringLiteral("SET ROLE NONE");
 
-// One line of SHOW GRANTS that grants rights on all databases, a database (name pattern) or a
-// table. Column rights and routine rights are not counted.
-struct Grant
-{
-    bool global = false;
-    QString database; // a pattern ('%', '_', '\' escapes) where table is empty
-    QString table;
-    Rights rights;
-};
+const QString ShowGrants = QStringLiteral("SHOW GRANTS");
+// With partial revokes on, MySQL takes '%' and '_' in a grant's database name as they are.
+const QString PartialRevokesQuery = QStringLiteral("select @@partial_revokes");
 
 QString quoted(QString identifier)
 {
     return u'`' + identifier.replace(u'`', QStringLiteral("``")) + u'`';
 }
 
-Rights parseRights(const QString &list)
+bool denied(const StatementOutcome &outcome)
 {
-    Rights rights;
-    int depth = 0;
-    QString current;
-    const auto take = [&] {
-        const QString right = current.trimmed().toUpper();
-        current.clear();
-        if (right.isEmpty() || right.contains(u'('))
-            return; // a right on some columns only
-        if (right == u"ALL" || right == u"ALL PRIVILEGES")
-            rights << QStringLiteral("ALL");
-        else
-            rights << right;
-    };
-    for (QChar c : list) {
-        if (c == u'(')
-            ++depth;
-        else if (c == u')')
-            --depth;
-        if (c == u',' && depth == 0)
-            take();
-        else
-            current += c;
-    }
-    take();
-    return rights;
+    const int number = sqlErrorNumber(outcome.error);
+    return number == DeniedOnTable || number == DeniedOnColumn || number == DeniedOnDatabase;
 }
 
-// A name of a grant line at `at`: '*', or quoted in backticks with a backtick in it doubled.
-// Moves `at` past it; nothing where none stands there.
-std::optional<QString> readName(const QString &line, qsizetype &at)
+void mustPass(const StatementOutcome &outcome)
 {
-    if (at < line.size() && line.at(at) == u'*') {
-        ++at;
-        return QStringLiteral("*");
+    if (outcome.refused())
+        throw classifyError(outcome.error);
+}
+
+// Whether the server would create a trigger, as far as the rights go, and the grants to fall
+// back on where binary logging kept it from telling TRIGGER.
+struct TriggerAnswer
+{
+    std::optional<int> error; // nothing where not asked; 0 where it went through after all
+    QStringList grants;
+
+    bool needsSuper() const { return error == NeedsSuper; }
+    bool lacksTrigger(const QString &database, bool wildcards) const
+    {
+        if (needsSuper())
+            return holding(grants, QString::fromLatin1(TriggerRight), database,
+                           QString::fromLatin1(TriggerTable), wildcards) == Holding::Lacking;
+        return error == DeniedOnTable || error == DeniedOnColumn || error == DeniedOnDatabase;
     }
-    if (at >= line.size() || line.at(at) != u'`')
-        return std::nullopt;
-    QString name;
-    for (qsizetype i = at + 1; i < line.size(); ++i) {
-        if (line.at(i) != u'`') {
-            name += line.at(i);
-        } else if (i + 1 < line.size() && line.at(i + 1) == u'`') {
-            name += u'`';
-            ++i;
-        } else {
-            at = i + 1;
-            return name;
+};
+
+// The questions about the account's rights, sent to the server as one batch, and what their
+// answers mean. Right by right: the tables that lack it.
+class RightsQuestions
+{
+public:
+    // SELECT, INSERT, UPDATE, DELETE and CREATE on every table, as the session has them.
+    void askRights()
+    {
+        for (const Probe &probe : Probes)
+            for (const char *table : Tables)
+                askRight(probe, QString::fromLatin1(table), lacking);
+    }
+
+    // REFERENCES on the tables that foreign keys refer to, and how MySQL reads database patterns.
+    void askReferences()
+    {
+        for (const Reference &reference : References) {
+            const QString table = QString::fromLatin1(reference.table);
+            const QString from = QString::fromLatin1(reference.from);
+            ask(Prepare.arg(ReferenceProbe.arg(quoted(from), quoted(table),
+                                               QString::fromLatin1(reference.column))),
+                [this, table, from](const StatementOutcome &outcome) {
+                    // A lack of CREATE on the table that refers answers first.
+                    if (denied(outcome) && !lacking.value(QStringLiteral("CREATE")).contains(from))
+                        lacking[QString::fromLatin1(ReferencesRight)] << table;
+                });
         }
+        ask(PartialRevokesQuery, [this](const StatementOutcome &outcome) {
+            mustPass(outcome);
+            wildcards = outcome.rows.value(0).value(0) != u"1";
+        });
     }
-    return std::nullopt;
-}
 
-// "GRANT <rights> ON <database>.<table> TO <grantee>". Read by hand rather than with a regular
-// expression: that would leave per-thread state in the run's thread, which the Windows runtime
-// frees wrongly when the thread ends.
-std::optional<Grant> parseGrant(const QString &line)
-{
-    const QString head = QStringLiteral("GRANT ");
-    if (!line.startsWith(head))
-        return std::nullopt;
-    // The rights end at " ON " outside the parentheses of a list of columns.
-    qsizetype on = -1;
-    int depth = 0;
-    for (qsizetype i = head.size(); i < line.size() && on < 0; ++i) {
-        if (line.at(i) == u'(')
-            ++depth;
-        else if (line.at(i) == u')')
-            --depth;
-        else if (depth == 0 && QStringView(line).sliced(i).startsWith(u" ON "))
-            on = i;
-    }
-    if (on < 0)
-        return std::nullopt;
-    qsizetype at = on + 4;
-    const std::optional<QString> database = readName(line, at);
-    if (!database || at >= line.size() || line.at(at) != u'.')
-        return std::nullopt;
-    ++at;
-    const std::optional<QString> table = readName(line, at);
-    if (!table || !QStringView(line).sliced(at).startsWith(u" TO "))
-        return std::nullopt;
+    // SUPER, where binary logging asks for it, and TRIGGER, as creating a trigger needs them.
+    void askTriggerCreation() { askTrigger(trigger); }
 
-    Grant grant;
-    grant.rights = parseRights(line.mid(head.size(), on - head.size()));
-    grant.global = *database == u"*";
-    if (!grant.global)
-        grant.database = *database;
-    if (*table != u"*")
-        grant.table = *table;
-    return grant;
-}
-
-// Whether a database name pattern of a grant covers the name: '%' any run of characters, '_'
-// any one, '\' takes the next character as it is.
-bool covers(QStringView pattern, QStringView name)
-{
-    qsizetype p = 0;
-    qsizetype n = 0;
-    qsizetype afterPercent = -1; // where the pattern goes on after the last '%'
-    qsizetype percentTook = 0;   // up to where the name was taken by that '%'
-    while (n < name.size()) {
-        if (p < pattern.size() && pattern.at(p) == u'%') {
-            afterPercent = ++p;
-            percentTook = n;
-            continue;
+    // The triggers' rights with the session's role off, then on again.
+    void askWithoutRole(const QString &role, bool createsTriggers)
+    {
+        ask(RolesOff, mustPass);
+        for (const char *table : TriggerTables) {
+            askRight(SelectProbe, QString::fromLatin1(table), ownLacking);
+            askRight(UpdateProbe, QString::fromLatin1(table), ownLacking);
         }
-        if (p < pattern.size()) {
-            const bool escaped = pattern.at(p) == u'\\' && p + 1 < pattern.size();
-            const QChar c = pattern.at(escaped ? p + 1 : p);
-            if ((!escaped && c == u'_') || c == name.at(n)) {
-                p += escaped ? 2 : 1;
-                ++n;
-                continue;
-            }
-        }
-        if (afterPercent < 0)
-            return false;
-        // The last '%' takes one more character, and the rest is tried again after it.
-        p = afterPercent;
-        n = ++percentTook;
+        if (createsTriggers)
+            askTrigger(ownTrigger);
+        ask(QStringLiteral("SET ROLE ") + quoted(role), mustPass);
     }
-    while (p < pattern.size() && pattern.at(p) == u'%')
-        ++p;
-    return p == pattern.size();
-}
 
-bool holds(const Rights &rights, const QString &right)
+    // The character set of users.username, which the user name must fit.
+    void askUsernameCharset()
+    {
+        ask(UsernameCharsetQuery, [this](const StatementOutcome &outcome) {
+            mustPass(outcome);
+            charset = outcome.rows.value(0).value(0);
+        });
+    }
+
+    void send(const QSqlDatabase &db)
+    {
+        // The one prepared statement goes after the last question that prepares it. A refused
+        // PREPARE leaves none behind, and its DEALLOCATE is refused in turn, which tells nothing.
+        const auto lastPrepare =
+            std::find_if(statements.crbegin(), statements.crend(),
+                         [](const QString &statement) { return statement.startsWith(u"PREPARE"); });
+        const qsizetype deallocateAt = std::distance(lastPrepare, statements.crend());
+        statements.insert(deallocateAt, Deallocate);
+        answers.insert(deallocateAt, [](const StatementOutcome &) {});
+
+        const QList<StatementOutcome> outcomes = sendBatch(db, statements, AfterRefusal::GoOn);
+        for (qsizetype i = 0; i < outcomes.size(); ++i)
+            answers.at(i)(outcomes.at(i));
+        QSqlQuery query(db);
+        if ((trigger.error == 0 || ownTrigger.error == 0) && !query.exec(DropTriggerProbe))
+            throw classifyError(query.lastError());
+    }
+
+    // Each right in the order the run checks them, with the tables that lack it; then those
+    // that the account lacks without its role and has with it.
+    QList<MissingRight> missingRights(const QString &database)
+    {
+        const QString triggerRight = QString::fromLatin1(TriggerRight);
+        if (trigger.lacksTrigger(database, wildcards))
+            lacking[triggerRight] << QString::fromLatin1(TriggerTable);
+        if (ownTrigger.lacksTrigger(database, wildcards))
+            ownLacking[triggerRight] << QString::fromLatin1(TriggerTable);
+
+        QStringList everyTable;
+        for (const char *table : Tables)
+            everyTable << QString::fromLatin1(table);
+        QList<MissingRight> missing;
+        // A right lacking on every table is named for the database.
+        const auto add = [&](const QString &right, const QStringList &tables, bool forTriggers) {
+            if (!tables.isEmpty())
+                missing.append({right, tables == everyTable ? QStringList() : tables, forTriggers});
+        };
+        QStringList rights;
+        for (const Probe &probe : Probes)
+            rights << QString::fromLatin1(probe.right);
+        rights << QString::fromLatin1(ReferencesRight) << triggerRight;
+        for (const QString &right : std::as_const(rights))
+            add(right, lacking.value(right), false);
+        // What the session lacks as well is named once, above.
+        for (const QString &right : std::as_const(rights)) {
+            QStringList tables = ownLacking.value(right);
+            tables.removeIf(
+                [&](const QString &table) { return lacking.value(right).contains(table); });
+            add(right, tables, true);
+        }
+        return missing;
+    }
+
+    bool needsSuper() const { return trigger.needsSuper(); }
+    const QString &usernameCharset() const { return charset; }
+
+private:
+    void ask(const QString &statement, std::function<void(const StatementOutcome &)> answer)
+    {
+        statements << statement;
+        answers << std::move(answer);
+    }
+    void askRight(const Probe &probe, const QString &table, QHash<QString, QStringList> &into)
+    {
+        ask(Prepare.arg(QString::fromLatin1(probe.statement).arg(quoted(table))),
+            [&into, &probe, table](const StatementOutcome &outcome) {
+                if (denied(outcome))
+                    into[QString::fromLatin1(probe.right)] << table;
+            });
+    }
+    void askTrigger(TriggerAnswer &into)
+    {
+        ask(TriggerProbe, [&into](const StatementOutcome &outcome) {
+            into.error = outcome.refused() ? sqlErrorNumber(outcome.error) : 0;
+        });
+        ask(ShowGrants, [&into](const StatementOutcome &outcome) {
+            mustPass(outcome);
+            for (const QStringList &row : outcome.rows)
+                into.grants << row.value(0);
+        });
+    }
+
+    QStringList statements;
+    QList<std::function<void(const StatementOutcome &)>> answers;
+    QHash<QString, QStringList> lacking;    // in the session
+    QHash<QString, QStringList> ownLacking; // without the session's role
+    TriggerAnswer trigger;
+    TriggerAnswer ownTrigger;
+    bool wildcards = true;
+    QString charset;
+};
+
+// Whether the name comes back unchanged from the character set; a set that is no plain name
+// is not asked about, as it goes into the statement as it is.
+bool holdsName(const QSqlDatabase &db, const QString &username, const QString &charset)
 {
-    return rights.contains(right) || rights.contains(QStringLiteral("ALL"));
+    const bool isName =
+        !charset.isEmpty() && std::all_of(charset.cbegin(), charset.cend(), [](QChar c) {
+            return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') ||
+                   (c >= u'0' && c <= u'9') || c == u'_';
+        });
+    if (!isName)
+        return true;
+    QSqlQuery query(db);
+    const QString hex = QString::fromLatin1(username.toUtf8().toHex());
+    if (!query.exec(UsernameRoundTrip.arg(hex, charset)) || !query.next())
+        throw classifyError(query.lastError());
+    return query.value(0).toInt() == 1;
 }
 
 } // namespace
@@ -222,110 +320,29 @@ ReadinessProblems InventoryDb::checkReadiness(const QString &username)
         throw classifyError(query.lastError());
     problems.database = query.value(0).toString();
     const bool mariaDb = query.value(1).toString().contains(QStringLiteral("MariaDB"));
-    const bool binaryLogging = query.value(2).toInt() != 0;
-    const bool creatorsTrusted = query.value(3).toInt() != 0;
+    const QString account = query.value(2).toString();
+    const QString role = query.value(3).toString();
 
-    // Where the account may not see its grants, or they come in a form not known here, nothing
-    // is refused for its rights: only a lack that was seen counts.
-    QList<Grant> grants;
-    bool rightsKnown = query.exec(GrantsQuery);
-    while (rightsKnown && query.next()) {
-        const QString line = query.value(0).toString();
-        if (const auto grant = parseGrant(line))
-            grants << *grant;
-        // MySQL lists a granted role by name only, without the rights it brings.
-        else if (!mariaDb && line.startsWith(QStringLiteral("GRANT `")))
-            rightsKnown = false;
-    }
-    rightsKnown = rightsKnown && !grants.isEmpty();
+    problems.differences = schemaDifferences(true, &problems.triggersInPlace);
+    const bool createsTriggers = problems.triggersInPlace.size() < triggerNames().size();
+    // The account's own rights count where it is, or becomes, the definer of a trigger.
+    const bool definer = createsTriggers || problems.triggersInPlace.values().contains(account);
 
-    QStringList everyTable;
-    for (const char *table : Tables)
-        everyTable << QString::fromLatin1(table);
-    // A right lacking on every table is named for the database.
-    const auto addMissing = [&](const char *right, const QStringList &without) {
-        if (!without.isEmpty())
-            problems.missingRights.append(
-                {QString::fromLatin1(right), without == everyTable ? QStringList() : without});
-    };
+    RightsQuestions questions;
+    questions.askRights();
+    if (!mariaDb)
+        questions.askReferences();
+    // Only a run that creates a trigger needs SUPER and TRIGGER to make one.
+    if (createsTriggers)
+        questions.askTriggerCreation();
+    if (mariaDb && !role.isEmpty() && definer)
+        questions.askWithoutRole(role, createsTriggers);
+    questions.askUsernameCharset();
+    questions.send(*db);
 
-    // The grants that cover the database, and the patterns they name.
-    Rights global;
-    Rights onDatabase;
-    QHash<QString, Rights> tableRights;
-    QSet<QString> patterns;
-    for (const Grant &grant : std::as_const(grants)) {
-        if (grant.global) {
-            global += grant.rights;
-        } else if (!grant.table.isEmpty() && grant.database == problems.database) {
-            tableRights[grant.table] += grant.rights;
-        } else if (grant.table.isEmpty() && covers(grant.database, problems.database)) {
-            onDatabase += grant.rights;
-            patterns << grant.database;
-        }
-    }
-    onDatabase += global;
-    const auto lacking = [&](const QString &right, const QStringList &tables) {
-        QStringList without;
-        for (const QString &table : tables)
-            if (!holds(onDatabase, right) && !holds(tableRights.value(table), right))
-                without << table;
-        return without;
-    };
-    // Of several database grants that cover the name, the server takes one alone (for the
-    // account, and one for its roles), and which one is not to be read off SHOW GRANTS: then the
-    // server is asked. One pattern, or none, means what it says.
-    const bool askServer = !rightsKnown || patterns.size() > 1;
-
-    for (const Probe &probe : Probes) {
-        if (!askServer) {
-            addMissing(probe.right, lacking(QString::fromLatin1(probe.right), everyTable));
-            continue;
-        }
-        QStringList without;
-        for (const QString &table : std::as_const(everyTable)) {
-            QSqlQuery statement(*db);
-            const QString name = quoted(problems.database) + u'.' + quoted(table);
-            if (statement.prepare(QString::fromLatin1(probe.statement).arg(name)))
-                continue;
-            const int number = sqlErrorNumber(statement.lastError());
-            if (number == TableAccessDenied || number == ColumnAccessDenied)
-                without << table;
-            else if (number < 1000 || number >= 2000)
-                throw classifyError(statement.lastError()); // the client's: the connection
-        }
-        addMissing(probe.right, without);
-    }
-
-    // Where several patterns cover the name, any of them counts for these: only a lack that
-    // was seen refuses.
-    if (rightsKnown) {
-        addMissing(ReferencesRight, lacking(QString::fromLatin1(ReferencesRight), everyTable));
-        const QStringList triggerTable{QString::fromLatin1(TriggerTable)};
-        addMissing(TriggerRight, lacking(QString::fromLatin1(TriggerRight), triggerTable));
-        problems.triggersNeedSuper =
-            binaryLogging && !creatorsTrusted && !holds(global, QStringLiteral("SUPER"));
-    }
-
-    problems.differences = schemaDifferences(true);
-
-    if (!query.exec(UsernameCharsetQuery) || !query.next())
-        throw classifyError(query.lastError());
-    const QString charset = query.value(0).toString();
-    // The name goes into the statement as it is, so it must be one.
-    const bool isName =
-        !charset.isEmpty() && std::all_of(charset.cbegin(), charset.cend(), [](QChar c) {
-            return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') ||
-                   (c >= u'0' && c <= u'9') || c == u'_';
-        });
-    if (isName) {
-        query.prepare(UsernameRoundTrip.arg(charset));
-        query.addBindValue(username);
-        query.addBindValue(username);
-        if (!query.exec() || !query.next())
-            throw classifyError(query.lastError());
-        if (query.value(0).toInt() != 1)
-            problems.usernameCharset = charset;
-    }
+    problems.missingRights = questions.missingRights(problems.database);
+    problems.triggersNeedSuper = questions.needsSuper();
+    if (!holdsName(*db, username, questions.usernameCharset()))
+        problems.usernameCharset = questions.usernameCharset();
     return problems;
 }

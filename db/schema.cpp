@@ -95,6 +95,11 @@ const Step TriggerSteps[] = {
 // run.
 constexpr int TriggerExists = 1359;
 
+QString triggerName(const Step &step)
+{
+    return step.statement.section(u' ', 2, 2);
+}
+
 } // namespace
 
 QString InventoryDb::triggerBody(const QString &name)
@@ -102,13 +107,21 @@ QString InventoryDb::triggerBody(const QString &name)
     const QString head = QStringLiteral(" FOR EACH ROW ");
     for (const Step &step : TriggerSteps) {
         const QString &statement = step.statement;
-        if (statement.section(u' ', 2, 2) == name)
+        if (triggerName(step) == name)
             return statement.mid(statement.indexOf(head) + head.size());
     }
     return {};
 }
 
-bool InventoryDb::createSchema()
+QStringList InventoryDb::triggerNames()
+{
+    QStringList names;
+    for (const Step &step : TriggerSteps)
+        names << triggerName(step);
+    return names;
+}
+
+bool InventoryDb::createSchema(const QHash<QString, QString> &triggersInPlace)
 {
     // Plain text, not prepared: MySQL refuses CREATE TRIGGER as a prepared statement.
     QSqlQuery query(*db);
@@ -124,7 +137,7 @@ bool InventoryDb::createSchema()
 
     query.exec(DelimiterBackslash);
     for (const Step &step : TriggerSteps) {
-        if (query.exec(step.statement))
+        if (triggersInPlace.contains(triggerName(step)) || query.exec(step.statement))
             continue;
         qDebug() << step.label << Qt::endl;
         const QSqlError error = query.lastError();

@@ -1,6 +1,7 @@
 #include "db/inventorydb.h"
 
 #include "db/dberror.h"
+#include "db/sqltext.h"
 
 #include <QHash>
 #include <QSqlDatabase>
@@ -85,26 +86,96 @@ const ExpectedTrigger ExpectedTriggers[] = {
 const QString ColumnsQuery = QStringLiteral(
     "select table_name, column_name, data_type, column_type, character_maximum_length, "
     "character_set_name from information_schema.columns where table_schema = database()");
+// With the way the server compares table names: 0 as they are written, 1 and 2 without regard
+// to letter case.
 const QString TriggersQuery = QStringLiteral(
     "select trigger_name, event_object_table, action_timing, event_manipulation, "
-    "action_statement from information_schema.triggers where trigger_schema = database()");
+    "action_statement, definer, @@lower_case_table_names from information_schema.triggers "
+    "where trigger_schema = database()");
 
-// A trigger body as a comparison sees it: words and signs apart from blanks and letter case,
-// which change nothing, and from the semicolon that may end the whole statement.
-QString normalBody(const QString &body)
+// A piece of a statement: a word (a keyword or a name, quoted or not) or anything else (a sign,
+// a string) as it is written.
+struct Token
 {
-    QString normal = body.simplified().toLower();
-    while (normal.endsWith(u';') || normal.endsWith(u' '))
-        normal.chop(1);
-    const auto isSign = [](QChar c) { return QStringView(u"=;+-(),").contains(c); };
-    QString result;
-    for (qsizetype i = 0; i < normal.size(); ++i) {
-        const bool nextToSign = (!result.isEmpty() && isSign(result.back())) ||
-                                (i + 1 < normal.size() && isSign(normal.at(i + 1)));
-        if (normal.at(i) != u' ' || !nextToSign)
-            result += normal.at(i);
+    QString text;
+    bool word;
+};
+
+bool isWordCharacter(QChar c)
+{
+    return c.isLetterOrNumber() || c == u'_' || c == u'$';
+}
+
+// The statement without its blanks and comments, and without the semicolons that may end it.
+QList<Token> tokens(QStringView sql)
+{
+    QList<Token> result;
+    qsizetype i = 0;
+    while (i < sql.size()) {
+        const QChar c = sql.at(i);
+        const QStringView rest = sql.sliced(i);
+        qsizetype end = i + 1;
+        if (c.isSpace()) {
+            i = end;
+            continue;
+        }
+        if (c == u'#' || rest.startsWith(u"-- ")) {
+            const qsizetype lineEnd = sql.indexOf(u'\n', i);
+            i = lineEnd < 0 ? sql.size() : lineEnd + 1;
+            continue;
+        }
+        if (rest.startsWith(u"/*")) {
+            const qsizetype commentEnd = sql.indexOf(u"*/", i + 2);
+            i = commentEnd < 0 ? sql.size() : commentEnd + 2;
+            continue;
+        }
+        if (c == u'`' || c == u'"' || c == u'\'') {
+            end = pastQuoted(sql, i);
+            if (end < 0)
+                end = sql.size();
+            // A name in backticks is the name; strings, and names in double quotes, stay as
+            // they are written.
+            if (c == u'`' && end - i >= 2)
+                result.append({sql.sliced(i + 1, end - i - 2)
+                                   .toString()
+                                   .replace(QStringLiteral("``"), QStringLiteral("`")),
+                               true});
+            else
+                result.append({sql.sliced(i, end - i).toString(), false});
+        } else if (isWordCharacter(c)) {
+            while (end < sql.size() && isWordCharacter(sql.at(end)))
+                ++end;
+            result.append({sql.sliced(i, end - i).toString(), true});
+        } else {
+            result.append({QString(c), false});
+        }
+        i = end;
     }
+    while (!result.isEmpty() && result.last().text == u";")
+        result.removeLast();
     return result;
+}
+
+// Whether a trigger body does what the expected one does, token by token: blanks, comments,
+// the quoting of names and the letter case of keywords, columns and variables change nothing.
+// The table after UPDATE is another table where the server tells names apart by case.
+bool sameBody(QStringView found, QStringView expected, bool tableNamesByCase)
+{
+    const QList<Token> foundTokens = tokens(found);
+    const QList<Token> expectedTokens = tokens(expected);
+    if (foundTokens.size() != expectedTokens.size())
+        return false;
+    for (qsizetype i = 0; i < expectedTokens.size(); ++i) {
+        const Token &want = expectedTokens.at(i);
+        const Token &have = foundTokens.at(i);
+        const bool tableName =
+            i > 0 && expectedTokens.at(i - 1).text.compare(u"update", Qt::CaseInsensitive) == 0;
+        const Qt::CaseSensitivity cs =
+            want.word && !(tableName && tableNamesByCase) ? Qt::CaseInsensitive : Qt::CaseSensitive;
+        if (want.word != have.word || want.text.compare(have.text, cs) != 0)
+            return false;
+    }
+    return true;
 }
 
 // Unique indexes on users.username alone, whole: one on more columns, or on a prefix of the name,
@@ -154,7 +225,8 @@ bool fits(Need need, const FoundColumn &found)
 
 } // namespace
 
-QList<SchemaDifference> InventoryDb::schemaDifferences(bool existingOnly)
+QList<SchemaDifference> InventoryDb::schemaDifferences(bool existingOnly,
+                                                       QHash<QString, QString> *inPlace)
 {
     using Kind = SchemaDifference::Kind;
     QList<SchemaDifference> differences;
@@ -208,16 +280,20 @@ QList<SchemaDifference> InventoryDb::schemaDifferences(bool existingOnly)
         QString table;
         QString timingAndEvent;
         QString body;
+        QString definer;
     };
     QHash<QString, FoundTrigger> triggers;
+    bool tableNamesByCase = true;
     if (!query.exec(TriggersQuery))
         throw classifyError(query.lastError());
-    while (query.next())
+    while (query.next()) {
         triggers.insert(query.value(0).toString(),
                         {query.value(1).toString(),
                          query.value(2).toString().toUpper() + QLatin1Char(' ') +
                              query.value(3).toString().toUpper(),
-                         query.value(4).toString()});
+                         query.value(4).toString(), query.value(5).toString()});
+        tableNamesByCase = query.value(6).toInt() == 0;
+    }
 
     const QString table = QString::fromLatin1(TriggerTable);
     for (const ExpectedTrigger &expected : ExpectedTriggers) {
@@ -233,9 +309,11 @@ QList<SchemaDifference> InventoryDb::schemaDifferences(bool existingOnly)
             differences.append(
                 {Kind::WrongTriggerEvent, table, {}, name, timingAndEvent, found->timingAndEvent});
         } else if (const QString body = triggerBody(name);
-                   normalBody(found->body) != normalBody(body)) {
+                   !sameBody(found->body, body, tableNamesByCase)) {
             // One that counts keys otherwise, or not at all, leaves the stock wrong.
             differences.append({Kind::WrongTriggerBody, table, {}, name, body, {}});
+        } else if (inPlace) {
+            inPlace->insert(name, found->definer);
         }
     }
 

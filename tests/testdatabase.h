@@ -232,16 +232,20 @@ public:
         created = admin.exec(
             QStringLiteral("CREATE USER '%1'@'%' IDENTIFIED BY '%2'").arg(name, Password));
     }
-    ~LimitedAccount()
-    {
-        if (created)
-            admin.exec(QStringLiteral("DROP USER '%1'@'%'").arg(name));
-    }
+    ~LimitedAccount() { drop(); }
     LimitedAccount(const LimitedAccount &) = delete;
     LimitedAccount &operator=(const LimitedAccount &) = delete;
 
     bool isCreated() const { return created; }
     const QString &userName() const { return name; }
+
+    // Drops the account now rather than when this goes.
+    void drop()
+    {
+        if (created)
+            admin.exec(QStringLiteral("DROP USER '%1'@'%'").arg(name));
+        created = false;
+    }
 
     // rights: "CREATE, INSERT"; on: "`db`.*" or "*.*".
     bool grant(const QString &rights, const QString &on, QString *failure = nullptr) const

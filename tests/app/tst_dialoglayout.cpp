@@ -31,6 +31,9 @@ const std::pair<MessageText, const char *> WithReasons[] = {
     {{SetupMessage::Context, SetupMessage::ConnectionFailed},
      "1045: Access denied for user 'quorvo_inventory_admin'@'workstation-17.example.org' (using "
      "password: YES)"},
+    {{SetupMessage::Context, SetupMessage::CheckoutFailed},
+     "1449: The user specified as a definer ('quorvo_former_admin'@'workstation-17.example.org') "
+     "does not exist"},
     {{DataConfigMessage::Context, DataConfigMessage::Busy},
      "/home/administrator/Quorvo Setup/Quorvo.conf.lock: locked by quorvo-setup, process 4711 on "
      "workstation-17"},

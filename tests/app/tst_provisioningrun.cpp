@@ -5,6 +5,7 @@
 #include "db/inventorydb.h"
 
 #include "digestvectors.h"
+#include "messagelog.h"
 #include "testdatabase.h"
 
 #include <QScopeGuard>
@@ -27,13 +28,18 @@ QStringList outcome(const RunResult &run)
     for (const MissingRight &missing : run.notReady.missingRights)
         lines << missing.right + QStringLiteral(" on ") +
                      (missing.tables.isEmpty() ? QStringLiteral("the database")
-                                               : missing.tables.join(u','));
+                                               : missing.tables.join(u',')) +
+                     (missing.forTriggers ? QStringLiteral(" without roles") : QString());
     if (run.notReady.triggersNeedSuper)
         lines << QStringLiteral("binary logging");
     for (const SchemaDifference &difference : run.notReady.differences)
         lines << schemaDifferenceMessage(difference);
     if (!run.notReady.usernameCharset.isEmpty())
         lines << QStringLiteral("name not storable in ") + run.notReady.usernameCharset;
+    if (const auto &failure = run.checkoutFailure)
+        lines << QStringLiteral("checkout: ") + (failure->reason.isEmpty()
+                                                     ? QStringLiteral("stock ") + failure->stock
+                                                     : failure->reason.section(u':', 0, 0));
     if (run.error != 0)
         lines << QStringLiteral("error %1").arg(run.error);
     if (run.added)
@@ -58,14 +64,15 @@ private slots:
     void shouldReportDifferenceAfterRun();
     void shouldRefuseAndChangeNothing_data();
     void shouldRefuseAndChangeNothing();
-    void shouldLetAnotherAccountCheckKeysOutWithReadmeRights();
 
 private:
     // A whole run in this thread, with the account of ConnectionSettings.
     RunResult provision(const QString &user = QStringLiteral("admin")) const;
     int accounts() const;
-    // Tables with their columns, triggers and accounts, as the database holds them.
+    // Tables with their columns, triggers, accounts and keys, as the database holds them.
     QStringList snapshot() const;
+    // A key checked out and back in by an account with the rights the Quorvo application needs.
+    void checkKeysOutAsAnotherAccount();
 };
 
 void TestProvisioningRun::init()
@@ -103,7 +110,9 @@ QStringList TestProvisioningRun::snapshot() const
            scratch->rows(QStringLiteral(
                "select trigger_name, event_object_table, action_timing, event_manipulation from "
                "information_schema.triggers where trigger_schema = database() order by 1")) +
-           scratch->rows(QStringLiteral("select username, hex(password) from users"));
+           scratch->rows(QStringLiteral("select username, hex(password) from users")) +
+           scratch->rows(QStringLiteral("select TagNum, InInv from pkeys")) +
+           scratch->rows(QStringLiteral("select TransactionID from p_k"));
 }
 
 void TestProvisioningRun::shouldReportDifferenceAfterRun_data()
@@ -155,130 +164,193 @@ void TestProvisioningRun::shouldReportDifferenceAfterRun()
 // An account of the case's own on a server with binary logging on. Statements may name {db}
 // ({db\\_}: with '_' escaped), {account} and {role}; "provisioned" runs the account through once
 // first, as "first"; "default role" makes {role} the account's default role, in the server's own
-// syntax.
+// syntax; a statement marked "MySQL:" has no counterpart on MariaDB, where the row is skipped.
+// Where MySQL answers otherwise for a reason, onMySql holds its outcome.
 void TestProvisioningRun::shouldRefuseAndChangeNothing_data()
 {
     QTest::addColumn<QStringList>("statements");
     QTest::addColumn<bool>("trustCreators"); // log_bin_trust_function_creators on the server
     QTest::addColumn<QString>("user");
-    QTest::addColumn<QStringList>("outcome");
+    QTest::addColumn<QStringList>("verdict");
+    QTest::addColumn<QStringList>("onMySql"); // empty: as on MariaDB
 
+    const auto row = [](const char *name, const QStringList &statements, bool trustCreators,
+                        const QString &user, const QStringList &verdict,
+                        const QStringList &onMySql = {}) {
+        QTest::newRow(name) << statements << trustCreators << user << verdict << onMySql;
+    };
     const QString onDb = QStringLiteral(" ON `{db}`.* TO {account}");
     const auto grant = [&](const QString &rights) { return "GRANT " + rights + onDb; };
-    QTest::newRow("the README's rights")
-        << QStringList{grant(ReadmeRights)} << true << "admin" << QStringList{"added"};
-    QTest::newRow("SUPER instead of trusted creators")
-        << QStringList{grant(ReadmeRights), "GRANT SUPER ON *.* TO {account}"} << false << "admin"
-        << QStringList{"added"};
-    QTest::newRow("through a role")
-        << QStringList{"CREATE ROLE {role}", "GRANT " + ReadmeRights + " ON `{db}`.* TO {role}",
-                       "GRANT {role} TO {account}", "default role"}
-        << true << "admin" << QStringList{"added"};
-    QTest::newRow("globally") << QStringList{"GRANT " + ReadmeRights + " ON *.* TO {account}"}
-                              << true << "admin" << QStringList{"added"};
-    QTest::newRow("through a wildcard database")
-        << QStringList{"GRANT " + ReadmeRights + " ON `quorvo\\_t%`.* TO {account}"} << true
-        << "admin" << QStringList{"added"};
+    const QStringList added{"added"};
+    row("the README's rights", {grant(ReadmeRights)}, true, "admin", added);
+    row("SUPER instead of trusted creators",
+        {grant(ReadmeRights), "GRANT SUPER ON *.* TO {account}"}, false, "admin", added);
+    // MariaDB runs a trigger with its definer's own rights, without roles; MySQL with the
+    // definer's default roles.
+    const QStringList throughRole{"CREATE ROLE {role}",
+                                  "GRANT " + ReadmeRights + " ON `{db}`.* TO {role}",
+                                  "GRANT {role} TO {account}", "default role"};
+    const QStringList triggersWithoutRoles{"SELECT on pkeys,p_k without roles",
+                                           "UPDATE on pkeys,p_k without roles",
+                                           "TRIGGER on p_k without roles"};
+    row("through a default role", throughRole, true, "admin", triggersWithoutRoles, added);
+    row("through a default role, with TRIGGER granted directly",
+        throughRole + QStringList{grant("TRIGGER")}, true, "admin", triggersWithoutRoles.mid(0, 2),
+        added);
+    row("through a nested role",
+        {"CREATE ROLE {role}", "CREATE ROLE {role}_n",
+         "GRANT " + ReadmeRights + " ON `{db}`.* TO {role}_n", "GRANT {role}_n TO {role}",
+         "GRANT {role} TO {account}", "default role"},
+        true, "admin", triggersWithoutRoles, added);
+    // Where binary logging keeps the server from telling TRIGGER, the grants tell it.
+    row("through a default role, binary logging without SUPER", throughRole, false, "admin",
+        triggersWithoutRoles + QStringList{"binary logging"}, {"binary logging"});
+    row("globally", {"GRANT " + ReadmeRights + " ON *.* TO {account}"}, true, "admin", added);
+    row("through a wildcard database",
+        {"GRANT " + ReadmeRights + " ON `quorvo\\_t%`.* TO {account}"}, true, "admin", added);
     // The server takes the rights of the most specific database grant alone: here the one
     // that names the database, '_' escaped.
-    QTest::newRow("a wildcard behind the database's own grant")
-        << QStringList{"GRANT ALL ON `quorvo%`.* TO {account}",
-                       "GRANT SELECT, INSERT, UPDATE, CREATE, REFERENCES, TRIGGER ON `{db\\_}`.* "
-                       "TO {account}"}
-        << true << "admin" << QStringList{"DELETE on the database"};
-    // The roles count as one: their most specific database grant alone applies.
-    QTest::newRow("a wildcard of a nested role behind the database's own grant")
-        << QStringList{"CREATE ROLE {role}",
-                       "CREATE ROLE {role}_n",
-                       "GRANT SELECT, INSERT, DELETE, CREATE, REFERENCES, TRIGGER ON `{db\\_}`.* "
-                       "TO {role}",
-                       "GRANT UPDATE ON `quorvo%`.* TO {role}_n",
-                       "GRANT {role}_n TO {role}",
-                       "GRANT {role} TO {account}",
-                       "default role"}
-        << true << "admin" << QStringList{"UPDATE on the database"};
-    QTest::newRow("TRIGGER on p_k alone")
-        << QStringList{"create table p_k (TransactionID int primary key auto_increment, Tnumber "
-                       "char(9), TagNum int, NumOut int, DateOut date, DateDue date)",
-                       grant(AllButTrigger), "GRANT TRIGGER ON `{db}`.p_k TO {account}"}
-        << true << "admin" << QStringList{"added"};
+    row("a wildcard behind the database's own grant",
+        {"GRANT ALL ON `quorvo%`.* TO {account}",
+         "GRANT SELECT, INSERT, UPDATE, CREATE, REFERENCES, TRIGGER ON `{db\\_}`.* TO {account}"},
+        true, "admin", {"DELETE on the database"});
+    // The roles count as one: their most specific database grant alone applies on MariaDB. Of
+    // two database patterns that reach the account through roles, MySQL 9.7 applies the
+    // wildcard one (`quorvo%` over the database's own name).
+    row("a wildcard of a nested role behind the database's own grant",
+        {"CREATE ROLE {role}", "CREATE ROLE {role}_n",
+         "GRANT SELECT, INSERT, DELETE, CREATE, REFERENCES, TRIGGER ON `{db\\_}`.* TO {role}",
+         "GRANT UPDATE ON `quorvo%`.* TO {role}_n", "GRANT {role}_n TO {role}",
+         "GRANT {role} TO {account}", "default role"},
+        true, "admin",
+        {"UPDATE on the database", "SELECT on pkeys,p_k without roles",
+         "TRIGGER on p_k without roles"},
+        {"SELECT on the database", "INSERT on the database", "DELETE on the database",
+         "CREATE on the database", "TRIGGER on p_k"});
+    row("TRIGGER on p_k alone",
+        {"create table p_k (TransactionID int primary key auto_increment, Tnumber char(9), TagNum "
+         "int, NumOut int, DateOut date, DateDue date)",
+         grant(AllButTrigger), "GRANT TRIGGER ON `{db}`.p_k TO {account}"},
+        true, "admin", added);
     const QStringList rights = ReadmeRights.split(QStringLiteral(", "));
     for (const QString &right : rights) {
         QStringList others = rights;
         others.removeOne(right);
-        QTest::addRow("no %s", qPrintable(right))
-            << QStringList{grant(others.join(QStringLiteral(", ")))} << true << "admin"
-            << QStringList{right + (right == u"TRIGGER" ? " on p_k" : " on the database")};
+        const QByteArray name = "no " + right.toLatin1();
+        // MariaDB never asks for REFERENCES; MySQL asks for it on the tables referred to.
+        if (right == u"REFERENCES")
+            row(name, {grant(others.join(QStringLiteral(", ")))}, true, "admin", added,
+                {"REFERENCES on people,pkeys,groups,rooms"});
+        else
+            row(name, {grant(others.join(QStringLiteral(", ")))}, true, "admin",
+                {right + (right == u"TRIGGER" ? " on p_k" : " on the database")});
     }
-    QTest::newRow("binary logging without SUPER")
-        << QStringList{grant(ReadmeRights)} << false << "admin" << QStringList{"binary logging"};
-    QTest::newRow("older tables, keyless users, every problem at once")
-        << QStringList{grant(ReadmeRights),
-                       "create table pkeys (TagNum int primary key, KeyName varchar(10), Total "
-                       "int)",
-                       "create table p_k (TransactionID int primary key, Tnumber char(9), TagNum "
-                       "int, DateOut varchar(10), DateDue date)",
-                       "create trigger checkout_keys AFTER INSERT ON pkeys FOR EACH ROW set @a = 1",
-                       "create table users (username varchar(16), password varchar(30))"}
-        << false << "admin"
-        << QStringList{"binary logging",
-                       "The table pkeys lacks the column InInv.",
-                       "The table p_k lacks the column NumOut.",
-                       "The column p_k.DateOut has the type varchar(10); it must be date.",
-                       "The trigger checkout_keys is on the table pkeys, not on p_k.",
-                       "The column users.username has the type varchar(16); it must be "
-                       "varchar(25).",
-                       "The column users.password has the type varchar(30) character set "
-                       "utf8mb4; it must be varbinary(30).",
-                       "The column users.username has no primary key or unique index: two "
-                       "accounts could have the same name."};
+    row("REFERENCES lacking on one table referred to",
+        {grant(ReadmeRights), "provisioned", "REVOKE REFERENCES ON `{db}`.* FROM {account}",
+         "GRANT REFERENCES ON `{db}`.people TO {account}",
+         "GRANT REFERENCES ON `{db}`.pkeys TO {account}",
+         "GRANT REFERENCES ON `{db}`.`groups` TO {account}"},
+        true, "admin", added, {"REFERENCES on rooms"});
+    row("a partial revoke of TRIGGER",
+        {"MySQL: set global partial_revokes = 1", "GRANT " + ReadmeRights + " ON *.* TO {account}",
+         "REVOKE TRIGGER ON `{db}`.* FROM {account}"},
+        true, "admin", {}, {"TRIGGER on p_k"});
+    row("binary logging without SUPER", {grant(ReadmeRights)}, false, "admin", {"binary logging"});
+    // No trigger is asked for again, so SUPER is not needed.
+    row("a second account, the triggers in place, binary logging without SUPER",
+        {grant(ReadmeRights), "provisioned", "set global log_bin_trust_function_creators = 0"},
+        true, "admin", added);
+    row("older tables, keyless users, every problem at once",
+        {grant(ReadmeRights),
+         "create table pkeys (TagNum int primary key, KeyName varchar(10), Total int)",
+         "create table p_k (TransactionID int primary key, Tnumber char(9), TagNum int, DateOut "
+         "varchar(10), DateDue date)",
+         "create trigger checkout_keys AFTER INSERT ON pkeys FOR EACH ROW set @a = 1",
+         "create table users (username varchar(16), password varchar(30))"},
+        false, "admin",
+        {"binary logging", "The table pkeys lacks the column InInv.",
+         "The table p_k lacks the column NumOut.",
+         "The column p_k.DateOut has the type varchar(10); it must be date.",
+         "The trigger checkout_keys is on the table pkeys, not on p_k.",
+         "The column users.username has the type varchar(16); it must be varchar(25).",
+         "The column users.password has the type varchar(30) character set utf8mb4; it must be "
+         "varbinary(30).",
+         "The column users.username has no primary key or unique index: two accounts could have "
+         "the same name."});
     // A trigger counts keys as the run's would, written as it may be, or not at all.
     const QString pk = QStringLiteral("create table p_k (TransactionID int primary key "
                                       "auto_increment, Tnumber char(9), TagNum int, NumOut int, "
                                       "DateOut date, DateDue date)");
-    QTest::newRow("a trigger written otherwise that does the same")
-        << QStringList{grant(ReadmeRights), pk,
-                       "CREATE TRIGGER checkout_keys after insert ON p_k FOR EACH ROW begin\n"
-                       "  declare num int;\n  set num=new.NumOut;\n  UPDATE pkeys SET "
-                       "InInv=InInv-num WHERE TagNum=new.TagNum;\nend"}
-        << true << "admin" << QStringList{"added"};
-    QTest::newRow("a trigger that counts nothing")
-        << QStringList{grant(ReadmeRights), pk,
-                       "create trigger checkout_keys AFTER INSERT ON p_k FOR EACH ROW set @a = 1"}
-        << true << "admin"
-        << QStringList{"The trigger checkout_keys does something other than Quorvo needs; it must "
-                       "do: BEGIN DECLARE num INT; set num = NEW.NumOut; update pkeys set InInv = "
-                       "InInv - num where TagNum = new.TagNum; END"};
+    row("a trigger written otherwise that does the same",
+        {grant(ReadmeRights), pk,
+         "CREATE TRIGGER checkout_keys after insert ON p_k FOR EACH ROW begin -- stock\n"
+         "  declare `num` int;\n  set num=new.NumOut; /* out */\n  UPDATE `pkeys` SET "
+         "InInv=InInv-num WHERE TagNum=NEW.`TagNum`;\nend"},
+        true, "admin", added);
+    const QString checkoutKeysBody =
+        QStringLiteral("BEGIN DECLARE num INT; set num = NEW.NumOut; update pkeys set InInv = "
+                       "InInv - num where TagNum = new.TagNum; END");
+    const QString doesOther = QStringLiteral(
+        "The trigger checkout_keys does something other than Quorvo needs; it must do: ");
+    row("a trigger that counts nothing",
+        {grant(ReadmeRights), pk,
+         "create trigger checkout_keys AFTER INSERT ON p_k FOR EACH ROW set @a = 1"},
+        true, "admin", {doesOther + checkoutKeysBody});
+    // The servers under test tell table names apart by case (lower_case_table_names = 0).
+    row("a trigger that counts another table's keys",
+        {grant(ReadmeRights), pk,
+         "create trigger checkout_keys AFTER INSERT ON p_k FOR EACH ROW " +
+             QString(checkoutKeysBody).replace(QStringLiteral("pkeys"), QStringLiteral("PKEYS"))},
+        true, "admin", {doesOther + checkoutKeysBody});
+    // Found by checking a key out once everything is in place: nothing stays of that.
+    row("the triggers of a dropped definer",
+        {grant(ReadmeRights), "provisioned", "drop trigger checkout_keys",
+         "create definer = 'quorvo_gone'@'%' trigger checkout_keys AFTER INSERT ON p_k FOR EACH "
+         "ROW " +
+             checkoutKeysBody},
+        true, "admin", {"checkout: 1449"});
+    row("a trigger on pkeys that counts as well",
+        {grant(ReadmeRights), "provisioned",
+         "create trigger quorvo_extra BEFORE UPDATE ON pkeys FOR EACH ROW set NEW.InInv = "
+         "NEW.InInv - 1"},
+        true, "admin", {"checkout: stock 0, -2, -1"});
+    // The key tables of an older setup in MyISAM, which no rollback would undo.
+    row("tables without transactions",
+        {grant(ReadmeRights),
+         "create table pkeys (TagNum int primary key, KeyName varchar(10), Total int, InInv int) "
+         "engine = MyISAM",
+         pk + " engine = MyISAM",
+         "create table k_r (TagNum int, RoomId int, primary key (TagNum, RoomId)) engine = MyISAM"},
+        true, "admin", {"checkout not tried", "added"});
     // A server that would store the name changed: the name is refused before anything is made.
     const QString nonStrict = QStringLiteral("set global sql_mode = ''");
-    QTest::newRow("a name the latin1 database cannot hold")
-        << QStringList{grant(ReadmeRights), nonStrict, "alter database `{db}` character set latin1"}
-        << true << QStringLiteral("Łukasz") << QStringList{"name not storable in latin1"};
-    QTest::newRow("an emoji in a utf8mb3 column")
-        << QStringList{grant(ReadmeRights), nonStrict,
-                       "create table users (username varchar(25) primary key, password "
-                       "varbinary(30)) character set utf8mb3",
-                       "provisioned"}
-        << true << QStringLiteral("key\U0001F511") << QStringList{"name not storable in utf8mb3"};
+    row("a name the latin1 database cannot hold",
+        {grant(ReadmeRights), nonStrict, "alter database `{db}` character set latin1"}, true,
+        QStringLiteral("Łukasz"), {"name not storable in latin1"});
+    row("an emoji in a utf8mb3 column",
+        {grant(ReadmeRights), nonStrict,
+         "create table users (username varchar(25) primary key, password varbinary(30)) "
+         "character set utf8mb3",
+         "provisioned"},
+        true, QStringLiteral("key\U0001F511"), {"name not storable in utf8mb3"});
 }
-
-// Where MySQL applies the same grants otherwise, the outcome it gives. Of two database patterns
-// that reach the account through roles, MySQL 9.7 applies the wildcard one (`quorvo%` over the
-// database's own name, as tried by hand), MariaDB the most specific one.
-const QHash<QString, QStringList> MySqlOutcomes = {
-    {QStringLiteral("a wildcard of a nested role behind the database's own grant"),
-     {"SELECT on the database", "INSERT on the database", "DELETE on the database",
-      "CREATE on the database"}},
-};
 
 void TestProvisioningRun::shouldRefuseAndChangeNothing()
 {
     QFETCH(QStringList, statements);
     QFETCH(bool, trustCreators);
     QFETCH(QString, user);
+    QFETCH(QStringList, onMySql);
+    QFETCH(QStringList, verdict);
     QVERIFY2(scratch->value(QStringLiteral("select @@log_bin")) == QLatin1String("1"),
              "The test server runs without binary logging; start it with QUORVO_DB_BINLOG=1, as "
              "scripts/test.sh does");
+    const bool mySql = testdatabase::isMySql(admin->database());
+    const QString mySqlOnly = QStringLiteral("MySQL: ");
+    if (!mySql && statements.first().startsWith(mySqlOnly))
+        QSKIP("MariaDB has no counterpart of this row's first statement");
+    if (mySql && !onMySql.isEmpty())
+        verdict = onMySql;
 
     LimitedAccount account(*admin);
     QVERIFY(account.isCreated());
@@ -289,6 +361,11 @@ void TestProvisioningRun::shouldRefuseAndChangeNothing()
     const auto restore = qScopeGuard([&] {
         admin->exec(QStringLiteral("set global log_bin_trust_function_creators = ") + globals);
         admin->exec(QStringLiteral("DROP ROLE IF EXISTS %1, %1_n").arg(role));
+        // A partial revoke keeps the setting on until its account is gone.
+        if (mySql) {
+            account.drop();
+            admin->exec(QStringLiteral("set global partial_revokes = 0"));
+        }
     });
     QVERIFY(admin->exec(QStringLiteral("set global log_bin_trust_function_creators = %1")
                             .arg(trustCreators ? 1 : 0)));
@@ -304,7 +381,8 @@ void TestProvisioningRun::shouldRefuseAndChangeNothing()
             statement = testdatabase::setDefaultRole(admin->database(), QStringLiteral("{role}"),
                                                      QStringLiteral("{account}"));
         QString escaped = scratch->databaseName();
-        statement.replace(QStringLiteral("{db\\_}"), escaped.replace(u'_', QStringLiteral("\\_")))
+        statement.remove(mySqlOnly)
+            .replace(QStringLiteral("{db\\_}"), escaped.replace(u'_', QStringLiteral("\\_")))
             .replace(QStringLiteral("{db}"), scratch->databaseName())
             .replace(QStringLiteral("{account}"),
                      QStringLiteral("'%1'@'%'").arg(account.userName()))
@@ -313,35 +391,28 @@ void TestProvisioningRun::shouldRefuseAndChangeNothing()
     }
 
     const QStringList before = snapshot();
+    testsupport::MessageLog log;
     const RunResult run = provision(user);
-    QFETCH(QStringList, outcome);
-    if (testdatabase::isMySql(admin->database()))
-        outcome = MySqlOutcomes.value(QString::fromUtf8(QTest::currentDataTag()), outcome);
-    QCOMPARE(::outcome(run), outcome);
-    if (!run.added)
+    QStringList found = outcome(run);
+    if (log.debug().join(u'\n').contains(QStringLiteral("not transactional")))
+        found.prepend(QStringLiteral("checkout not tried"));
+    // Joined, so that a failure shows both lists whole.
+    QCOMPARE(found.join(u'\n'), verdict.join(u'\n'));
+    if (run.added)
+        checkKeysOutAsAnotherAccount();
+    else
         QCOMPARE(snapshot(), before);
 }
 
 // The triggers run with the rights of the account that made them; the Quorvo application uses
 // another session, here another account with the rights it needs itself.
-void TestProvisioningRun::shouldLetAnotherAccountCheckKeysOutWithReadmeRights()
+void TestProvisioningRun::checkKeysOutAsAnotherAccount()
 {
-    LimitedAccount setupAccount(*admin);
     LimitedAccount clerk(*admin);
-    const QString onDb = QStringLiteral("`%1`.*").arg(scratch->databaseName());
-    QVERIFY(setupAccount.grant(ReadmeRights, onDb) &&
-            clerk.grant(QStringLiteral("SELECT, INSERT, UPDATE, DELETE"), onDb));
-    const QString trusted =
-        scratch->value(QStringLiteral("select @@global.log_bin_trust_function_creators"));
-    const auto restore = qScopeGuard([&] {
-        admin->exec(QStringLiteral("set global log_bin_trust_function_creators = ") + trusted);
-    });
-    QVERIFY(admin->exec(QStringLiteral("set global log_bin_trust_function_creators = 1")));
-    ConnectionSettings::dbUser = setupAccount.userName();
-    ConnectionSettings::dbPassword = LimitedAccount::Password;
-    QCOMPARE(outcome(provision()), QStringList{"added"});
-
+    QVERIFY(clerk.grant(QStringLiteral("SELECT, INSERT, UPDATE, DELETE"),
+                        QStringLiteral("`%1`.*").arg(scratch->databaseName())));
     ConnectionSettings::dbUser = clerk.userName();
+    ConnectionSettings::dbPassword = LimitedAccount::Password;
     const QString clerkConnection = testdatabase::uniqueName(QStringLiteral("clerk"));
     const auto removeClerk = qScopeGuard([&] { QSqlDatabase::removeDatabase(clerkConnection); });
     InventoryDb clerkDb(clerkConnection, scratch->databaseName());
@@ -349,12 +420,14 @@ void TestProvisioningRun::shouldLetAnotherAccountCheckKeysOutWithReadmeRights()
          {"insert into people (Tnumber) values ('T00000001')",
           "insert into pkeys (TagNum, Total, InInv) values (7, 5, 5)",
           "insert into p_k (Tnumber, TagNum, NumOut) values ('T00000001', 7, 2)"})
-        QCOMPARE(testdatabase::rowsOn(clerkConnection, QString::fromLatin1(statement)),
-                 QStringList());
-    QCOMPARE(scratch->value(QStringLiteral("select InInv from pkeys")), QStringLiteral("3"));
-    QCOMPARE(testdatabase::rowsOn(clerkConnection, QStringLiteral("delete from p_k")),
-             QStringList());
-    QCOMPARE(scratch->value(QStringLiteral("select InInv from pkeys")), QStringLiteral("5"));
+        QCOMPARE(testdatabase::rowsOn(clerkConnection, QString::fromLatin1(statement)).join(u'\n'),
+                 QString());
+    QCOMPARE(scratch->value(QStringLiteral("select InInv from pkeys where TagNum = 7")),
+             QStringLiteral("3"));
+    QCOMPARE(testdatabase::rowsOn(clerkConnection, QStringLiteral("delete from p_k")).join(u'\n'),
+             QString());
+    QCOMPARE(scratch->value(QStringLiteral("select InInv from pkeys where TagNum = 7")),
+             QStringLiteral("5"));
 }
 
 QTEST_GUILESS_MAIN(TestProvisioningRun)

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QList>
+#include <QSqlError>
+#include <QString>
+#include <QStringList>
+
+class QSqlDatabase;
+
+// What became of one statement of a batch.
+struct StatementOutcome
+{
+    bool sent = false;       // false: an earlier statement failed and the batch stopped there
+    QSqlError error;         // the server's refusal; not valid where the statement went through
+    QList<QStringList> rows; // of a statement that selects: each row's columns as text
+
+    bool refused() const { return error.isValid(); }
+};
+
+// Whether the batch goes on with the statements after one that the server refuses.
+enum class AfterRefusal { GoOn, Stop };
+
+// Sends the statements in one query, so that a whole batch costs one round trip. The server
+// stops at the first statement it refuses; with AfterRefusal::GoOn the rest follow in the next
+// query, so that each refusal costs one round trip more. A failure of the connection is thrown
+// as its DbError code. Returns one outcome per statement, in their order.
+QList<StatementOutcome> sendBatch(const QSqlDatabase &db, const QStringList &statements,
+                                  AfterRefusal afterRefusal);
+
+// Whether the error is the server's answer to a statement, rather than the client library's
+// (a connection that failed or was lost, 2000-2999).
+bool isServerAnswer(const QSqlError &error);
