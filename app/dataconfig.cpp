@@ -25,6 +25,9 @@ DataConfig::DataConfig(QWidget *parent) : QDialog(parent), ui(std::make_unique<D
 {
     ui->setupUi(this);
     new FitToContents(this);
+    // What is typed first goes into the first field, not to OK, which comes first in the Tab
+    // order.
+    ui->lineEdit_DataConfigHost->setFocus();
     ui->lineEdit_DataConfigPass->setEchoMode(QLineEdit::Password);
     ui->lineEdit_DataConfigHost->setText(ConnectionSettings::dbHost);
     ui->lineEdit_DataConfigUser->setText(ConnectionSettings::dbUser);

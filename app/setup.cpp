@@ -46,6 +46,9 @@ setup::setup(QWidget *parent)
 {
     ui->setupUi(this);
     new FitToContents(this);
+    // What is typed first goes into the first field, not to OK, which comes first in the Tab
+    // order.
+    ui->lineEdit_username->setFocus();
     readSettings(ui->label);
     connect(ui->pushButton_db, &QPushButton::clicked, this, &setup::config);
 
@@ -158,7 +161,8 @@ void setup::restoreFocus(const RunResult &result)
 {
     QWidget *next = focusBeforeRun ? focusBeforeRun.data() : ui->lineEdit_username;
     // A name that is taken or cannot be stored is corrected in its field.
-    if (result.error == DbError::DuplicateEntry || result.error == DbError::ValueRefused)
+    if (result.error == DbError::DuplicateEntry || result.error == DbError::ValueRefused ||
+        !result.notReady.usernameCharset.isEmpty())
         next = ui->lineEdit_username;
     next->setFocus();
 }
