@@ -21,14 +21,17 @@ constexpr int TransactionalTables = 2;
 
 // A key of its own, added with 2 in stock, checked out once, the checkout changed to two and
 // checked back in: each trigger runs once, as its definer, and pkeys.InInv must go 1, 0, 2.
-// The checkout names no person (NULL passes the reference to people), so that no row of the
-// application is touched. One batch, one round trip.
+// The checkout goes to a person there is (an older p_k may not take one without), or to none
+// (NULL passes the reference to people) on a database without people yet; no row of the
+// application is changed. One batch, one round trip.
 const QStringList CheckoutStatements = {
     QStringLiteral("start transaction"),
     QStringLiteral("set @quorvo_key = (select coalesce(max(TagNum), 0) + 1 from pkeys)"),
     QStringLiteral("insert into pkeys (TagNum, KeyName, Total, InInv) values (@quorvo_key, "
                    "'check', 2, 2)"),
-    QStringLiteral("insert into p_k (Tnumber, TagNum, NumOut) values (null, @quorvo_key, 1)"),
+    QStringLiteral("set @quorvo_person = (select min(Tnumber) from people)"),
+    QStringLiteral("insert into p_k (Tnumber, TagNum, NumOut) values (@quorvo_person, "
+                   "@quorvo_key, 1)"),
     QStringLiteral("set @quorvo_checkout = last_insert_id()"),
     QStringLiteral("set @quorvo_out = (select InInv from pkeys where TagNum = @quorvo_key)"),
     QStringLiteral("set @quorvo_dated = (select DateOut is not null from p_k where "
