@@ -1,6 +1,7 @@
 #include "app/messages.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QtTest>
 
 namespace {
@@ -9,13 +10,8 @@ namespace {
 // like in the documents, which name it for the reader. A line break as a space.
 QString blanked(QString text)
 {
-    text.replace(u'\n', u' ');
-    for (int part = 1; part <= 9; ++part)
-        text.replace(u'%' + QString::number(part), QStringLiteral("{}"));
-    for (qsizetype open = 0; (open = text.indexOf(u'{', open)) >= 0; open += 2)
-        text.replace(open, std::max(text.indexOf(u'}', open) - open + 1, qsizetype(1)),
-                     QStringLiteral("{}"));
-    return text;
+    static const QRegularExpression part(QStringLiteral("%[1-9]|\\{[^}]*\\}"));
+    return text.replace(u'\n', u' ').replace(part, QStringLiteral("{}"));
 }
 
 // The messages a document lists: in the user guide the quoted first cell of each table row in
