@@ -129,41 +129,50 @@ class WineSetupTest(SetupWindowTest):
         window.fill(*WINE_SETUP_USERNAME, username)
         window.fill(*WINE_SETUP_PASSWORD, password)
 
-    def provision(self, window):
-        """OK with self.account entered: the schema and the account are made."""
+    def failed_run_mended_by_a_save(self, settings, failure, field, text, folder=None,
+                                    again=False):
+        """Quorvo.conf with settings (host, user, password) in folder, saved in UTF-8; a run
+        that fails with failure; text saved into field under "Database Configuration", which
+        opens with the file's host and user; the file then holds the test server's connection in
+        the code page, with nothing beside it; and a run provisions. again: the program is
+        started again before the save, as a long failure makes the window grow."""
+        folder = folder or self.workdir
+        host, user, password = settings
+        self.db.reset_inventory()
+        window = self.start(windows_settings(host, user, password).encode(), folder=folder)
+        self.enter_account(window, *self.account)
+        self.press_and_wait_for_label(window, WINE_SETUP_OK, failure, red=True)
+        self.assertEqual(self.db.tables(), set())
+        if again:
+            self.close_with_escape(window)
+            window = self.start(None, folder=folder)
+            self.enter_account(window, *self.account)
+
+        config, shown = self.open_settings(window, WINE_SETUP_DB_BUTTON, WINDOW_TIMEOUT)
+        self.assertEqual(shown(WINE_CONFIG_HOST_TEXT), host)
+        # Text recognition may read an underscore as a blank.
+        self.assertEqual(shown(WINE_CONFIG_USER_TEXT).replace("_", " "), user.replace("_", " "))
+        self.save_host(window, config, field, WINE_CONFIG_OK, WINDOW_TIMEOUT, text=text)
+        path = os.path.join(folder, "Quorvo.conf")
+        with open(path, "rb") as f:
+            self.assertEqual(f.read(),
+                             windows_settings(self.db.host, user, password).encode("cp1252"))
+        self.assertFalse(os.path.exists(path + ".tmp"))
         self.press_and_wait_for_label(window, WINE_SETUP_OK, SUCCESS, red=False)
         self.assert_schema()
         self.assert_accounts([self.account])
         # The run's thread and connection end with the window: the process goes.
         self.close_with_escape(window)
 
-    def refused_run_settings_save_and_provisioning(self, folder):
-        """A run refused at WRONG_HOST, the test server saved as the host under "Database
-        Configuration" with the file's other lines kept, and a run that provisions."""
-        self.db.reset_inventory()
-        settings = windows_settings(WRONG_HOST, self.db.user, self.db.password)
-        window = self.start(settings.encode(), folder=folder)
-        self.enter_account(window, *self.account)
+    def refused_run_mended_by_a_save(self, folder=None):
         # Windows' own number for a refused connection.
         refused = f"{CONNECTION_FAILED}\n2002: Can't connect to server on '{WRONG_HOST}' (10061)"
-        self.press_and_wait_for_label(window, WINE_SETUP_OK, refused, red=True)
-        self.assertEqual(self.db.tables(), set())
-
-        config, field = self.open_settings(window, WINE_SETUP_DB_BUTTON, WINDOW_TIMEOUT)
-        self.assertEqual(field(WINE_CONFIG_HOST_TEXT), WRONG_HOST)
-        # Text recognition may read an underscore as a blank.
-        self.assertEqual(field(WINE_CONFIG_USER_TEXT).replace("_", " "),
-                         self.db.user.replace("_", " "))
-        self.save_host(window, config, WINE_CONFIG_HOST, WINE_CONFIG_OK, WINDOW_TIMEOUT)
-        path = os.path.join(folder, "Quorvo.conf")
-        with open(path, "rb") as f:
-            self.assertEqual(f.read(), settings.replace(WRONG_HOST, self.db.host).encode())
-        self.assertFalse(os.path.exists(path + ".tmp"))
-        self.provision(window)
+        self.failed_run_mended_by_a_save((WRONG_HOST, self.db.user, self.db.password), refused,
+                                         WINE_CONFIG_HOST, self.db.host, folder)
 
     def test_refused_run_settings_save_and_provisioning(self):
         self.need_database()
-        self.refused_run_settings_save_and_provisioning(self.workdir)
+        self.refused_run_mended_by_a_save()
 
     def test_mysql_account_with_folders_named_in_any_letters(self):
         self.db = mysql_database()
@@ -183,7 +192,7 @@ class WineSetupTest(SetupWindowTest):
         folder = os.path.join(folder, "z" * (254 - len("Z:" + folder)))
         os.makedirs(folder)
         self.assertGreater(len("Z:" + os.path.join(folder, "Quorvo.conf")), 260)
-        self.refused_run_settings_save_and_provisioning(folder)
+        self.refused_run_mended_by_a_save(folder)
 
     def test_paths_in_windows_form(self):
         window = self.start(None)
@@ -198,33 +207,19 @@ class WineSetupTest(SetupWindowTest):
 
     def test_utf8_settings_file_named_and_mended_by_a_save(self):
         self.need_database()
-        self.db.reset_inventory()
         user, password = "quorvo_wine_utf8", "Schlüssel-Wärter"
         self.db.query(f"DROP USER IF EXISTS '{user}'@'%'; CREATE USER '{user}'@'%' IDENTIFIED BY "
                       f"'{password}'; GRANT ALL PRIVILEGES ON *.* TO '{user}'@'%';")
         self.addCleanup(self.db.query, f"DROP USER '{user}'@'%';")
-        # As Notepad saves "UTF-8", without a byte order mark; the program reads it in the code
-        # page, as the Quorvo application does, and the password arrives as other letters.
-        settings = windows_settings(self.db.host, user, password)
-        window = self.start(settings.encode())
-        self.enter_account(window, *self.account)
-        # The server names the client as it sees the Linux one.
+        # As Notepad saves "UTF-8", without a byte order mark, the program reads it in the code
+        # page, as the Quorvo application does, and the password arrives as other letters; the
+        # password typed and saved under "Database Configuration" goes in the code page. The
+        # server names the client as it sees the Linux one.
         client = self.db.query("SELECT SUBSTRING_INDEX(USER(), '@', -1)")[0][0]
         denied = (f"{CONNECTION_FAILED}\n1045: Access denied for user '{user}'@'{client}' "
                   f"(using password: YES)\n{ENCODING_HINT}")
-        self.press_and_wait_for_label(window, WINE_SETUP_OK, denied, red=True)
-        # Started again, so that the window has its first size and its buttons their places.
-        self.close_with_escape(window)
-        window = self.start(None)
-        self.enter_account(window, *self.account)
-
-        # The password typed and saved under "Database Configuration" goes in the code page.
-        config, _ = self.open_settings(window, WINE_SETUP_DB_BUTTON, WINDOW_TIMEOUT)
-        self.save_host(window, config, WINE_CONFIG_PASSWORD, WINE_CONFIG_OK, WINDOW_TIMEOUT,
-                       text=password)
-        with open(os.path.join(self.workdir, "Quorvo.conf"), "rb") as f:
-            self.assertEqual(f.read(), settings.encode("cp1252"))
-        self.provision(window)
+        self.failed_run_mended_by_a_save((self.db.host, user, password), denied,
+                                         WINE_CONFIG_PASSWORD, password, again=True)
 
 
 class PackageTest(unittest.TestCase):
