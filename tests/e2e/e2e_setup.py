@@ -439,23 +439,19 @@ class SetupWindowTest(unittest.TestCase):
             self.skipTest(f"the AT-SPI bus cannot start: {error}")
         self.addCleanup(bus.stop)
 
-        def objects(window):
-            out = subprocess.run([python, ATSPI_PROBE, str(self.program.pid)], check=True,
-                                 env=dict(os.environ, **bus.env), capture_output=True, timeout=60)
-            return json.loads(out.stdout)[window]
-
-        def assert_fields(found, names):
-            self.assertEqual([(o["name"], o["labelled_by"]) for o in found
-                              if o["role"] in ("text", "password text")], names)
-
         # A run started with Enter in the password field fails: an alert, the focus back there.
         window = self.start(f"hname:{WRONG_HOST}\nMySQLu:nobody\nMySQLp:\n", env=bus.env)
         self.enter_account(window, "Warden", "tower-bell")
         before = self.label_crop(window)
         window.key("Return")
         self.wait_for_label(window, before, refused_at(WRONG_HOST), red=True)
-        setup = objects("Dialog")
-        assert_fields(setup, [("Username", ["Username"]), ("Password", ["Password"])])
+        out = subprocess.run([python, ATSPI_PROBE, str(self.program.pid)], check=True,
+                             env=dict(os.environ, **bus.env), capture_output=True, timeout=60)
+        setup = json.loads(out.stdout)["Dialog"]
+        # The fields named by their labels; the accessibility test has the other window's.
+        self.assertEqual([(o["name"], o["labelled_by"]) for o in setup
+                          if o["role"] in ("text", "password text")],
+                         [("Username", ["Username"]), ("Password", ["Password"])])
         self.assertEqual([o["name"] for o in setup if o["focused"]], ["Password"])
         self.assertEqual([o["name"].startswith(f"Error: {CONNECTION_FAILED}") for o in setup
                           if o["role"] == "alert"], [True])
@@ -464,10 +460,6 @@ class SetupWindowTest(unittest.TestCase):
 
         window.key("alt+d")
         self.windows.append(self.program.window("Database Configuration", WINDOW_TIMEOUT))
-        assert_fields(objects("Database Configuration"),
-                      [("Database hostname", ["Datbase Hostname"]),
-                       ("Database Username", ["Database Username"]),
-                       ("Database Password", ["Database Password"])])
         self.windows[-1].key("Escape")
         self.close_with_escape(window)
 
