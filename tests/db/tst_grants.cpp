@@ -2,8 +2,6 @@
 
 #include <QtTest>
 
-#include <algorithm>
-
 Q_DECLARE_METATYPE(Holding)
 
 namespace {
@@ -18,7 +16,7 @@ QString reading(const QString &line)
     if (grant->kind == GrantLine::Kind::Other)
         return QStringLiteral("other");
     QStringList rights(grant->rights.cbegin(), grant->rights.cend());
-    std::sort(rights.begin(), rights.end());
+    rights.sort();
     return QStringLiteral("%1 %2.%3 %4")
         .arg(grant->kind == GrantLine::Kind::Grant ? QStringLiteral("GRANT")
                                                    : QStringLiteral("REVOKE"),

@@ -239,11 +239,10 @@ class PackageTest(unittest.TestCase):
 
         self.assertEqual(self.read("LICENSE.txt"), windows_lines(os.path.join(ROOT, "LICENSE")))
         notices = self.read("THIRD-PARTY-NOTICES.txt")
-        for text in ("/usr/share/common-licenses/LGPL-3", "/usr/share/common-licenses/GPL-3",
-                     "/usr/share/common-licenses/LGPL-2.1", "/usr/share/doc/libqt6core6/copyright",
-                     "/usr/share/doc/libmariadb3/copyright",
-                     "/usr/share/doc/gcc-mingw-w64-base/copyright",
-                     "/usr/share/doc/mingw-w64-common/copyright"):
+        texts = [f"/usr/share/common-licenses/{n}" for n in ("LGPL-3", "GPL-3", "LGPL-2.1")]
+        texts += [f"/usr/share/doc/{package}/copyright" for package in (
+            "libqt6core6", "libmariadb3", "gcc-mingw-w64-base", "mingw-w64-common")]
+        for text in texts:
             self.assertIn(windows_lines(text), notices, f"{text} is not in the notices whole")
         for folder, _, files in os.walk(self.folder):
             sub = os.path.relpath(folder, self.folder)
