@@ -109,13 +109,6 @@ inline bool isMySql(const QSqlDatabase &db)
     return !value(db, QStringLiteral("select version()")).contains(QLatin1String("MariaDB"));
 }
 
-// Makes a granted role the one that is active when the account logs in.
-inline QString setDefaultRole(const QSqlDatabase &db, const QString &role, const QString &account)
-{
-    return QStringLiteral("SET DEFAULT ROLE %1 %2 %3")
-        .arg(role, isMySql(db) ? QStringLiteral("TO") : QStringLiteral("FOR"), account);
-}
-
 // A connection of the tests' own under a name of its own, on no particular database.
 class AdminConnection
 {

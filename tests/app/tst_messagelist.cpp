@@ -1,6 +1,7 @@
 #include "app/messages.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QtTest>
 
 namespace {
@@ -9,44 +10,34 @@ namespace {
 // like in the documents, which name it for the reader. A line break as a space.
 QString blanked(QString text)
 {
-    text.replace(u'\n', u' ');
-    for (int part = 1; part <= 9; ++part)
-        text.replace(u'%' + QString::number(part), QStringLiteral("{}"));
-    for (qsizetype open = 0; (open = text.indexOf(u'{', open)) >= 0; open += 2)
-        text.replace(open, std::max(text.indexOf(u'}', open) - open + 1, qsizetype(1)),
-                     QStringLiteral("{}"));
-    return text;
+    static const QRegularExpression part(QStringLiteral("%[1-9]|\\{[^}]*\\}"));
+    return text.replace(u'\n', u' ').replace(part, QStringLiteral("{}"));
 }
 
 // The messages a document lists: in the user guide the quoted first cell of each table row in
 // "## Messages", in the manual page the .B line after each .TP or .TQ in DIAGNOSTICS.
 QStringList listedIn(const QString &document)
 {
-    const bool manualPage = document.endsWith(u".1.in");
-    const std::pair<const char *, const char *> roffEscapes[] = {
-        {"\\-", "-"},         {"\\(dq", "\""},      {"\\(aq", "'"},
-        {"\\['e]", "\u00e9"}, {"\\[ss]", "\u00df"}, {"\\[~n]", "\u00f1"}};
     QFile file(QStringLiteral(QUORVO_SOURCE_DIR "/") + document);
     if (!file.open(QIODevice::ReadOnly))
         qWarning("%s cannot be read", qPrintable(document));
+    const bool manualPage = document.endsWith(u".1.in");
+    const QString section = QString::fromUtf8(file.readAll())
+                                .section(manualPage ? ".SH DIAGNOSTICS\n" : "## Messages\n", 1)
+                                .section(manualPage ? "\n.SH " : "\n## ", 0, 0);
+    const QRegularExpression entry(manualPage ? QStringLiteral("^\\.T[PQ]\n\\.B (.*)$")
+                                              : QStringLiteral("^\\| *\"([^|]*)\" *\\|"),
+                                   QRegularExpression::MultilineOption);
+    const std::pair<const char *, const char *> roffEscapes[] = {
+        {"\\-", "-"},         {"\\(dq", "\""},      {"\\(aq", "'"},
+        {"\\['e]", "\u00e9"}, {"\\[ss]", "\u00df"}, {"\\[~n]", "\u00f1"}};
 
     QStringList listed;
-    bool inSection = false;
-    QString previous;
-    for (QString line : QString::fromUtf8(file.readAll()).split(u'\n')) {
-        if (line.startsWith(manualPage ? u".SH " : u"## "))
-            inSection = line == (manualPage ? u".SH DIAGNOSTICS" : u"## Messages");
-        const QString cell = line.section(u'|', 1, 1).trimmed();
-        if (inSection && manualPage && (previous == u".TP" || previous == u".TQ") &&
-            line.startsWith(u".B ")) {
-            for (const auto &[escape, character] : roffEscapes)
-                line.replace(QLatin1String(escape), QString::fromUtf8(character));
-            listed << blanked(line.mid(3));
-        } else if (inSection && !manualPage && cell.size() > 1 && cell.startsWith(u'"') &&
-                   cell.endsWith(u'"')) {
-            listed << blanked(cell.mid(1, cell.size() - 2));
-        }
-        previous = line;
+    for (const QRegularExpressionMatch &match : entry.globalMatch(section)) {
+        QString message = match.captured(1);
+        for (const auto &[escape, character] : roffEscapes)
+            message.replace(QLatin1String(escape), QString::fromUtf8(character));
+        listed << blanked(message);
     }
     return listed;
 }

@@ -152,11 +152,6 @@ def pyatspi_python():
     return None
 
 
-def reading_order(node):
-    """The accessible objects below node, in the order a screen reader reads them."""
-    return [node] + [each for child in node["children"] for each in reading_order(child)]
-
-
 def label_rect(image):
     """The message label in a screenshot of the setup window, down to the fields below it: a
     long message takes the room between them, and then the window grows."""
@@ -439,47 +434,35 @@ class SetupWindowTest(unittest.TestCase):
         if not python:
             self.skipTest("no Python with pyatspi (Debian package python3-pyatspi)")
         try:
-            bus = xsession.AccessibilityBus(self.xserver).__enter__()
-        except (OSError, xsession.DriverError) as error:
+            bus = xsession.AccessibilityBus(self.xserver)
+        except xsession.DriverError as error:
             self.skipTest(f"the AT-SPI bus cannot start: {error}")
-        self.addCleanup(bus.__exit__)
+        self.addCleanup(bus.stop)
 
-        def windows():
-            out = subprocess.run([python, ATSPI_PROBE, str(self.program.pid)], check=True,
-                                 env=dict(os.environ, **bus.env), capture_output=True, timeout=60)
-            return {window["name"]: reading_order(window) for window in json.loads(out.stdout)}
-
-        def assert_fields(nodes, names):
-            fields = [node for node in nodes if node["role"] in ("text", "password text")]
-            self.assertEqual([(field["name"], field["labelled_by"]) for field in fields], names)
-            for field in fields:  # each label is read just before its field
-                self.assertEqual(nodes[nodes.index(field) - 1]["name"], field["labelled_by"][0])
-
+        # A run started with Enter in the password field fails: an alert, the focus back there.
         window = self.start(f"hname:{WRONG_HOST}\nMySQLu:nobody\nMySQLp:\n", env=bus.env)
-        setup = windows()["Dialog"]
-        assert_fields(setup, [("Username", ["Username"]), ("Password", ["Password"])])
-        self.assertIn("Alt+D", next(node["keys"] for node in setup
-                                    if node["name"] == "Database Configuration"))
-
-        # A run started with Enter in the password field fails; the focus is back there.
         self.enter_account(window, "Warden", "tower-bell")
         before = self.label_crop(window)
         window.key("Return")
         self.wait_for_label(window, before, refused_at(WRONG_HOST), red=True)
-        setup = windows()["Dialog"]
-        self.assertEqual([node["name"] for node in setup if node["focused"]], ["Password"])
-        alerts = [node["name"] for node in setup if node["role"] == "alert"]
-        self.assertEqual(len(alerts), 1)
-        self.assertTrue(alerts[0].startswith(f"Error: {CONNECTION_FAILED}"), alerts)
+        out = subprocess.run([python, ATSPI_PROBE, str(self.program.pid)], check=True,
+                             env=dict(os.environ, **bus.env), capture_output=True, timeout=60)
+        setup = json.loads(out.stdout)["Dialog"]
+        # The fields named by their labels; the accessibility test has the other window's.
+        self.assertEqual([(o["name"], o["labelled_by"]) for o in setup
+                          if o["role"] in ("text", "password text")],
+                         [("Username", ["Username"]), ("Password", ["Password"])])
+        self.assertEqual([o["name"] for o in setup if o["focused"]], ["Password"])
+        self.assertEqual([o["name"].startswith(f"Error: {CONNECTION_FAILED}") for o in setup
+                          if o["role"] == "alert"], [True])
+        self.assertIn("Alt+D", next(o["keys"] for o in setup
+                                    if o["name"] == "Database Configuration"))
 
         window.key("alt+d")
         self.windows.append(self.program.window("Database Configuration", WINDOW_TIMEOUT))
-        assert_fields(windows()["Database Configuration"],
-                      [("Database hostname", ["Datbase Hostname"]),
-                       ("Database Username", ["Database Username"]),
-                       ("Database Password", ["Database Password"])])
         self.windows[-1].key("Escape")
         self.close_with_escape(window)
+
 
 class HarnessSelfCheckTest(unittest.TestCase):
     """The two yardsticks above, checked against evidence that does not come from them."""

@@ -34,8 +34,6 @@ def wait_until(predicate, timeout, what, interval=0.05):
 
 def stop_process(process, timeout=5.0):
     """Terminates a process started here, then kills it if it does not go in time."""
-    if process.stdout:
-        process.stdout.close()
     if process.poll() is not None:
         return process.returncode
     process.send_signal(signal.SIGTERM)
@@ -324,38 +322,25 @@ class AccessibilityBus:
     LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
 
     def __init__(self, xserver):
-        self.x = xserver
-        self.processes = []
-        self.env = {}
-
-    def __enter__(self):
         if not os.path.exists(self.LAUNCHER):
             raise DriverError(f"{self.LAUNCHER} is missing (Debian package at-spi2-core)")
         try:
-            session = self._start(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
-                                  stdout=subprocess.PIPE)
-            ready, _, _ = select.select([session.stdout], [], [], 10.0)
-            address = session.stdout.readline().decode().strip() if ready else ""
-            if not address:
-                raise DriverError("the D-Bus session bus did not start")
-            self.env = {"DBUS_SESSION_BUS_ADDRESS": address}
-            self._start([self.LAUNCHER, "--launch-immediately", "--a11y=1", "--screen-reader=1"],
-                        stdout=subprocess.DEVNULL)
-        except (OSError, DriverError):
-            self.__exit__()
-            raise
-        return self
+            address, pid = subprocess.run(
+                ["dbus-daemon", "--session", "--fork", "--print-address=1", "--print-pid=1"],
+                capture_output=True, text=True, timeout=10, check=True).stdout.split()
+        except (OSError, ValueError, subprocess.SubprocessError) as error:
+            raise DriverError(f"the D-Bus session bus did not start: {error}") from None
+        self.bus_pid = int(pid)
+        self.env = {"DBUS_SESSION_BUS_ADDRESS": address}
+        # The launcher takes the AT-SPI bus and its registry with it when it goes.
+        self.launcher = subprocess.Popen(
+            [self.LAUNCHER, "--launch-immediately", "--a11y=1", "--screen-reader=1"],
+            env=dict(xserver.env(), **self.env), stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL, start_new_session=True)
 
-    def _start(self, args, stdout):
-        process = subprocess.Popen(args, env=dict(self.x.env(), **self.env), stdout=stdout,
-                                   stderr=subprocess.DEVNULL, start_new_session=True)
-        self.processes.append(process)
-        return process
-
-    def __exit__(self, *exc):
-        # The launcher takes the AT-SPI bus and its registry with it; the session bus goes last.
-        for process in reversed(self.processes):
-            stop_process(process)
+    def stop(self):
+        stop_process(self.launcher)
+        os.kill(self.bus_pid, signal.SIGTERM)
 
 
 class Program:

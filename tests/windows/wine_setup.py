@@ -91,32 +91,23 @@ class WineProgram(xsession.Program):
         return xsession.find_window(self.x, None, title, timeout)
 
 
-class MysqlDatabase(e2e_setup.Database):
-    """The MySQL 9.7 test server, through its account of all privileges."""
-
-    def __init__(self):
-        super().__init__()
-        self.host = os.environ.get("QUORVO_TEST_MYSQL_HOST", "")
-        self.user = os.environ.get("QUORVO_TEST_MYSQL_USER", "")
-        self.password = os.environ.get("QUORVO_TEST_MYSQL_PASSWORD", "")
-
-    def available(self):
-        return bool(self.host and self.user)
+def mysql_database():
+    """The MySQL 9.7 test server through its account of all privileges, or None."""
+    db = e2e_setup.Database()
+    db.host, db.user, db.password = (os.environ.get(f"QUORVO_TEST_MYSQL_{name}", "")
+                                     for name in ("HOST", "USER", "PASSWORD"))
+    return db if db.host and db.user else None
 
 
-def long_folder(base):
-    """A folder in base, named in letters beyond Windows-1252, whose settings file's path is
-    longer than the 260 characters that Win32 calls take in their plain form. (Wine starts a
-    program only in a folder of fewer.)"""
-    path = os.path.join(base, "Ustawienia połączeń")
-    path = os.path.join(path, "z" * (255 - len("Z:" + path) - 1))
-    os.makedirs(path)
-    return path
+def windows_settings(host, user, password):
+    """Quorvo.conf as a Windows editor saves it: CR LF line ends, a comment line."""
+    return f"# Quorvo\r\nhname:{host}\r\nMySQLu:{user}\r\nMySQLp:{password}\r\n"
 
 
 class WineSetupTest(SetupWindowTest):
     wine = None
     executable = None
+    account = ("Keyholder", "Kéy-Ring7")
 
     def start(self, settings, mode=0o600, folder=None):
         """Starts the program in folder (the case's own by default), with settings as its
@@ -138,70 +129,70 @@ class WineSetupTest(SetupWindowTest):
         window.fill(*WINE_SETUP_USERNAME, username)
         window.fill(*WINE_SETUP_PASSWORD, password)
 
-    def test_refused_run_settings_save_and_provisioning(self):
-        self.need_database()
+    def failed_run_mended_by_a_save(self, settings, failure, field, text, folder=None,
+                                    again=False):
+        """Quorvo.conf with settings (host, user, password) in folder, saved in UTF-8; a run
+        that fails with failure; text saved into field under "Database Configuration", which
+        opens with the file's host and user; the file then holds the test server's connection in
+        the code page, with nothing beside it; and a run provisions. again: the program is
+        started again before the save, as a long failure makes the window grow."""
+        folder = folder or self.workdir
+        host, user, password = settings
         self.db.reset_inventory()
-        # A file as a Windows editor saves it: CR LF line ends, a comment line.
-        lines = [b"# Quorvo", f"hname:{WRONG_HOST}".encode(),
-                 f"MySQLu:{self.db.user}".encode(), f"MySQLp:{self.db.password}".encode()]
-        window = self.start(b"\r\n".join(lines) + b"\r\n")
-        account = ("Keyholder", "Kéy-Ring7")
-        self.enter_account(window, *account)
-        # Windows' own number for a refused connection.
-        refused = f"{CONNECTION_FAILED}\n2002: Can't connect to server on '{WRONG_HOST}' (10061)"
-        self.press_and_wait_for_label(window, WINE_SETUP_OK, refused, red=True)
+        window = self.start(windows_settings(host, user, password).encode(), folder=folder)
+        self.enter_account(window, *self.account)
+        self.press_and_wait_for_label(window, WINE_SETUP_OK, failure, red=True)
         self.assertEqual(self.db.tables(), set())
+        if again:
+            self.close_with_escape(window)
+            window = self.start(None, folder=folder)
+            self.enter_account(window, *self.account)
 
-        config, field = self.open_settings(window, WINE_SETUP_DB_BUTTON, WINDOW_TIMEOUT)
-        self.assertEqual(field(WINE_CONFIG_HOST_TEXT), WRONG_HOST)
+        config, shown = self.open_settings(window, WINE_SETUP_DB_BUTTON, WINDOW_TIMEOUT)
+        self.assertEqual(shown(WINE_CONFIG_HOST_TEXT), host)
         # Text recognition may read an underscore as a blank.
-        self.assertEqual(field(WINE_CONFIG_USER_TEXT).replace("_", " "),
-                         self.db.user.replace("_", " "))
-        self.save_host(window, config, WINE_CONFIG_HOST, WINE_CONFIG_OK, WINDOW_TIMEOUT)
-        path = os.path.join(self.workdir, "Quorvo.conf")
-        lines[1] = f"hname:{self.db.host}".encode()
+        self.assertEqual(shown(WINE_CONFIG_USER_TEXT).replace("_", " "), user.replace("_", " "))
+        self.save_host(window, config, field, WINE_CONFIG_OK, WINDOW_TIMEOUT, text=text)
+        path = os.path.join(folder, "Quorvo.conf")
         with open(path, "rb") as f:
-            self.assertEqual(f.read(), b"\r\n".join(lines) + b"\r\n")
+            self.assertEqual(f.read(),
+                             windows_settings(self.db.host, user, password).encode("cp1252"))
         self.assertFalse(os.path.exists(path + ".tmp"))
-
         self.press_and_wait_for_label(window, WINE_SETUP_OK, SUCCESS, red=False)
         self.assert_schema()
-        self.assert_accounts([account])
+        self.assert_accounts([self.account])
         # The run's thread and connection end with the window: the process goes.
         self.close_with_escape(window)
 
+    def refused_run_mended_by_a_save(self, folder=None):
+        # Windows' own number for a refused connection.
+        refused = f"{CONNECTION_FAILED}\n2002: Can't connect to server on '{WRONG_HOST}' (10061)"
+        self.failed_run_mended_by_a_save((WRONG_HOST, self.db.user, self.db.password), refused,
+                                         WINE_CONFIG_HOST, self.db.host, folder)
+
+    def test_refused_run_settings_save_and_provisioning(self):
+        self.need_database()
+        self.refused_run_mended_by_a_save()
+
     def test_mysql_account_with_folders_named_in_any_letters(self):
-        mysql = MysqlDatabase()
-        if not mysql.available():
+        self.db = mysql_database()
+        if not self.db:
             self.skipTest(os.environ.get("QUORVO_TEST_MYSQL_SKIP", "no QUORVO_TEST_MYSQL_HOST"))
-        self.db = mysql
         # The first caching_sha2_password login after a server start sends the password
         # encrypted with the server's RSA key, where there is no TLS. Wine 8's bcrypt lacks the
         # padding for that ("BCryptEncrypt flags 0x4 not implemented"), so there it fails with
-        # "2013: Can't connect to server (0)"; Windows has it. A login from Linux first, this
-        # reset, fills the server's cache of the account, after which the short login needs no
-        # RSA.
-        mysql.reset_inventory()
+        # "2013: Can't connect to server (0)"; Windows has it. A login from Linux first (the
+        # case's reset of ozrinventory) fills the server's cache of the account, after which the
+        # short login needs no RSA.
         # The login plugin comes from the program's folder, PROGRAM_FOLDER; the settings file is
-        # read and saved in a folder whose path is longer than 260 characters.
-        folder = long_folder(self.workdir)
+        # read and saved in a folder named in letters beyond Windows-1252 whose path is longer
+        # than the 260 characters of Win32's plain calls (Wine starts a program only in a
+        # folder of fewer).
+        folder = os.path.join(self.workdir, "Ustawienia połączeń")
+        folder = os.path.join(folder, "z" * (254 - len("Z:" + folder)))
+        os.makedirs(folder)
         self.assertGreater(len("Z:" + os.path.join(folder, "Quorvo.conf")), 260)
-        lines = [f"hname:{WRONG_HOST}".encode(), f"MySQLu:{mysql.user}".encode(),
-                 f"MySQLp:{mysql.password}".encode()]
-        window = self.start(b"\r\n".join(lines) + b"\r\n", folder=folder)
-        config, field = self.open_settings(window, WINE_SETUP_DB_BUTTON, WINDOW_TIMEOUT)
-        self.assertEqual(field(WINE_CONFIG_HOST_TEXT), WRONG_HOST)
-        self.save_host(window, config, WINE_CONFIG_HOST, WINE_CONFIG_OK, WINDOW_TIMEOUT)
-        lines[0] = f"hname:{mysql.host}".encode()
-        with open(os.path.join(folder, "Quorvo.conf"), "rb") as f:
-            self.assertEqual(f.read(), b"\r\n".join(lines) + b"\r\n")
-
-        account = ("Keyholder", "Kéy-Ring7")
-        self.enter_account(window, *account)
-        self.press_and_wait_for_label(window, WINE_SETUP_OK, SUCCESS, red=False)
-        self.assert_schema()
-        self.assert_accounts([account])
-        self.close_with_escape(window)
+        self.refused_run_mended_by_a_save(folder)
 
     def test_paths_in_windows_form(self):
         window = self.start(None)
@@ -216,35 +207,19 @@ class WineSetupTest(SetupWindowTest):
 
     def test_utf8_settings_file_named_and_mended_by_a_save(self):
         self.need_database()
-        self.db.reset_inventory()
         user, password = "quorvo_wine_utf8", "Schlüssel-Wärter"
         self.db.query(f"DROP USER IF EXISTS '{user}'@'%'; CREATE USER '{user}'@'%' IDENTIFIED BY "
                       f"'{password}'; GRANT ALL PRIVILEGES ON *.* TO '{user}'@'%';")
         self.addCleanup(self.db.query, f"DROP USER '{user}'@'%';")
-        # As Notepad saves "UTF-8", without a byte order mark; the program reads it in the code
-        # page, as the Quorvo application does, and the password arrives as other letters.
-        settings = f"hname:{self.db.host}\r\nMySQLu:{user}\r\nMySQLp:{password}\r\n"
-        window = self.start(settings.encode())
-        account = ("Keyholder", "Kéy-Ring7")
-        self.enter_account(window, *account)
-        # The server names the client as it sees the Linux one.
+        # As Notepad saves "UTF-8", without a byte order mark, the program reads it in the code
+        # page, as the Quorvo application does, and the password arrives as other letters; the
+        # password typed and saved under "Database Configuration" goes in the code page. The
+        # server names the client as it sees the Linux one.
         client = self.db.query("SELECT SUBSTRING_INDEX(USER(), '@', -1)")[0][0]
         denied = (f"{CONNECTION_FAILED}\n1045: Access denied for user '{user}'@'{client}' "
                   f"(using password: YES)\n{ENCODING_HINT}")
-        self.press_and_wait_for_label(window, WINE_SETUP_OK, denied, red=True)
-        self.close_with_escape(window)
-
-        # The password typed and saved under "Database Configuration" goes in the code page.
-        window = self.start(None)
-        config, _ = self.open_settings(window, WINE_SETUP_DB_BUTTON, WINDOW_TIMEOUT)
-        self.save_host(window, config, WINE_CONFIG_PASSWORD, WINE_CONFIG_OK, WINDOW_TIMEOUT,
-                       text=password)
-        with open(os.path.join(self.workdir, "Quorvo.conf"), "rb") as f:
-            self.assertEqual(f.read(), settings.encode("cp1252"))
-        self.enter_account(window, *account)
-        self.press_and_wait_for_label(window, WINE_SETUP_OK, SUCCESS, red=False)
-        self.assert_accounts([account])
-        self.close_with_escape(window)
+        self.failed_run_mended_by_a_save((self.db.host, user, password), denied,
+                                         WINE_CONFIG_PASSWORD, password, again=True)
 
 
 class PackageTest(unittest.TestCase):
@@ -264,11 +239,10 @@ class PackageTest(unittest.TestCase):
 
         self.assertEqual(self.read("LICENSE.txt"), windows_lines(os.path.join(ROOT, "LICENSE")))
         notices = self.read("THIRD-PARTY-NOTICES.txt")
-        for text in ("/usr/share/common-licenses/LGPL-3", "/usr/share/common-licenses/GPL-3",
-                     "/usr/share/common-licenses/LGPL-2.1", "/usr/share/doc/libqt6core6/copyright",
-                     "/usr/share/doc/libmariadb3/copyright",
-                     "/usr/share/doc/gcc-mingw-w64-base/copyright",
-                     "/usr/share/doc/mingw-w64-common/copyright"):
+        texts = [f"/usr/share/common-licenses/{n}" for n in ("LGPL-3", "GPL-3", "LGPL-2.1")]
+        texts += [f"/usr/share/doc/{package}/copyright" for package in (
+            "libqt6core6", "libmariadb3", "gcc-mingw-w64-base", "mingw-w64-common")]
+        for text in texts:
             self.assertIn(windows_lines(text), notices, f"{text} is not in the notices whole")
         for folder, _, files in os.walk(self.folder):
             sub = os.path.relpath(folder, self.folder)
@@ -293,8 +267,6 @@ class PackageTest(unittest.TestCase):
             return subprocess.run(["wrestool", "-x", f"--type={kind}", *options, exe],
                                   capture_output=True, check=True).stdout
 
-        listing = subprocess.run(["wrestool", "-l", exe], capture_output=True, text=True).stdout
-        self.assertRegex(listing, r"(?s)type=icon .*type=group_icon .*type=version .*--type=24 ")
         with open(os.path.join(ROOT, "CMakeLists.txt")) as f:
             version, description = re.search(
                 r'project\(QuorvoSetup VERSION (\S+) DESCRIPTION "([^"]+)"', f.read()).groups()
@@ -371,11 +343,9 @@ def main():
         WineSetupTest.executable = os.path.join(folder, "quorvo-setup.exe")
         WineSetupTest.wine = wine
         wine.boot()
-        # The Linux cases that WineSetupTest inherits are not run here.
-        cases = ["PackageTest"] + [f"WineSetupTest.{name}" for name in (
-            "test_refused_run_settings_save_and_provisioning",
-            "test_mysql_account_with_folders_named_in_any_letters",
-            "test_paths_in_windows_form", "test_utf8_settings_file_named_and_mended_by_a_save")]
+        # The Linux cases that WineSetupTest inherits are not run here; its own are.
+        cases = ["PackageTest"] + [f"WineSetupTest.{name}" for name in vars(WineSetupTest)
+                                   if name.startswith("test_")]
         program = unittest.main(argv=[sys.argv[0], "-v", *cases], exit=False)
         result = program.result
         return 0 if result.wasSuccessful() and result.testsRun > 0 else 1
