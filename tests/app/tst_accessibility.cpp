@@ -62,6 +62,7 @@ private slots:
     void shouldNameEveryFieldByItsLabel();
     void shouldAlertReadableFailures_data();
     void shouldAlertReadableFailures();
+    void shouldStartInTheFirstField();
     void shouldGiveFocusBackAfterFailedRun();
     void shouldBindAltDToSettings();
 
@@ -187,6 +188,18 @@ void TestAccessibility::shouldGiveFocusBackAfterFailedRun()
     QVERIFY(!password->isEnabled());
     QTRY_VERIFY_WITH_TIMEOUT(password->isEnabled(), 30000);
     QCOMPARE(QApplication::focusWidget(), password);
+}
+
+// OK comes first in the Tab order; what is typed first goes into the first field all the same.
+void TestAccessibility::shouldStartInTheFirstField()
+{
+    for (const auto &[inSetup, field] :
+         {std::pair(true, "lineEdit_username"), std::pair(false, "lineEdit_DataConfigHost")}) {
+        window(inSetup)->show();
+        QVERIFY(QTest::qWaitForWindowActive(window(inSetup)));
+        QCOMPARE(QApplication::focusWidget()->objectName(), QString::fromLatin1(field));
+        window(inSetup)->hide();
+    }
 }
 
 // The caption stays as it is; the end-to-end test presses Alt+D in the real window.
