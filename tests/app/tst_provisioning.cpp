@@ -323,7 +323,7 @@ void TestProvisioning::shouldStoreAccountAndReportSuccess()
                                      QString::fromLatin1(account.digest.toHex().toUpper())});
 }
 
-// Every OK after the first one sends the triggers again, which exist by then.
+// Every OK after the first one finds the tables and triggers in place.
 void TestProvisioning::shouldAcceptCorrectedNameOnKeptConnection()
 {
     setup dialog;
@@ -334,6 +334,12 @@ void TestProvisioning::shouldAcceptCorrectedNameOnKeptConnection()
     QCOMPARE(press(dialog, QStringLiteral("admin"), QStringLiteral("other")), because(Taken, 1062));
     QCOMPARE(programSession(), session);
     // The name is to be corrected: its field has the keyboard focus.
+    QCOMPARE(dialog.focusWidget()->objectName(), QStringLiteral("lineEdit_username"));
+    // So also where the accounts table cannot hold it.
+    QVERIFY(admin->exec(QStringLiteral("alter table ozrinventory.users convert to character set "
+                                       "latin1")));
+    dialog.findChild<QLineEdit *>(QStringLiteral("lineEdit_password"))->setFocus();
+    QVERIFY(press(dialog, QStringLiteral("Ωmega"), QStringLiteral("other")).contains("latin1"));
     QCOMPARE(dialog.focusWidget()->objectName(), QStringLiteral("lineEdit_username"));
 
     QCOMPARE(press(dialog, QStringLiteral("clerk"), QStringLiteral("other")), Success);
