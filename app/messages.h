@@ -62,11 +62,23 @@
       "The account itself lacks %1: the triggers on p_k run with the rights of the "               \
       "account that created them, without its roles, so grant these rights to the "               \
       "account itself rather than through a role.")                                                \
+    M(SetupMessage, TriggersLackDefaultRoleRights,                                                 \
+      "The account lacks %1 with its default roles: the triggers on p_k run with the "             \
+      "rights of the account that created them and its default roles only, not with "              \
+      "mandatory roles or roles activated at login, so grant these rights to the "                 \
+      "account itself or to one of its default roles.")                                            \
     M(SetupMessage, NeededByQuorvo, "Quorvo needs it.")                                            \
     M(SetupMessage, TriggersNeedSuper,                                                             \
       "Binary logging is on and log_bin_trust_function_creators is off, so the "                   \
       "server creates the triggers only for an account with SUPER: grant it SUPER, "               \
       "or set log_bin_trust_function_creators = 1.")                                               \
+    M(SetupMessage, ServerReadOnly,                                                                \
+      "The server runs with %1 on, so it would refuse the changes of Quorvo: turn it "             \
+      "off, or set up the server that Quorvo writes to rather than a replica.")                    \
+    M(SetupMessage, GtidNonTransactional,                                                          \
+      "The table %1 has an engine without transactions, and with "                                 \
+      "enforce_gtid_consistency on the server would refuse every key checkout, whose "             \
+      "triggers change p_k and pkeys together: convert the table to InnoDB.")                      \
     M(SetupMessage, UsernameCharset,                                                               \
       "The username holds a character that the column users.username (character "                  \
       "set %1) cannot store: choose another name.")                                                \
@@ -77,7 +89,7 @@
       "The trigger now_date_pk did not set the date of the checkout.")                             \
     M(SetupMessage, CheckoutStock,                                                                 \
       "The stock of the key went %1 as it was checked out, the checkout changed and the "          \
-      "key checked back in; Quorvo needs 1, 0, 2.")                                                \
+      "key checked back in; Quorvo needs 2, 1, 3.")                                                \
     M(SetupMessage, MissingTable, "The database lacks the table %1.")                              \
     M(SetupMessage, MissingColumn, "The table %1 lacks the column %2.")                            \
     M(SetupMessage, WrongColumnType, "The column %1.%2 has the type %3; it must be %4.")           \
@@ -86,6 +98,9 @@
     M(SetupMessage, WrongTriggerEvent, "The trigger %1 runs %2; it must run %3.")                  \
     M(SetupMessage, WrongTriggerBody,                                                              \
       "The trigger %1 does something other than Quorvo needs; it must do: %2")                     \
+    M(SetupMessage, ColumnNeedsValue,                                                              \
+      "The column %1.%2 may not be empty and has no default: the setup cannot add an "             \
+      "account to the table.")                                                                     \
     M(SetupMessage, NotUnique,                                                                     \
       "The column %1.%2 has no primary key or unique index: two accounts could "                   \
       "have the same name.")                                                                       \

@@ -37,6 +37,8 @@ QString schemaDifferenceMessage(const SchemaDifference &difference)
         return text(SetupMessage::WrongTriggerBody).arg(difference.trigger, difference.expected);
     case Kind::NotUnique:
         return text(SetupMessage::NotUnique).arg(difference.table, difference.column);
+    case Kind::ColumnNeedsValue:
+        return text(SetupMessage::ColumnNeedsValue).arg(difference.table, difference.column);
     }
     return {};
 }
@@ -85,10 +87,16 @@ QStringList readinessMessages(const ReadinessProblems &problems)
                             .arg(missing.right, where, neededFor(missing.right, missing.tables));
     }
     if (!forTriggers.isEmpty())
-        messages
-            << text(SetupMessage::TriggersLackRights).arg(forTriggers.join(QStringLiteral("; ")));
+        messages << text(problems.triggersUseDefaultRoles
+                             ? SetupMessage::TriggersLackDefaultRoleRights
+                             : SetupMessage::TriggersLackRights)
+                        .arg(forTriggers.join(QStringLiteral("; ")));
     if (problems.triggersNeedSuper)
         messages << text(SetupMessage::TriggersNeedSuper);
+    for (const QString &setting : problems.readOnlySettings)
+        messages << text(SetupMessage::ServerReadOnly).arg(setting);
+    for (const QString &table : problems.gtidRefusedTables)
+        messages << text(SetupMessage::GtidNonTransactional).arg(table);
     for (const SchemaDifference &difference : problems.differences)
         messages << schemaDifferenceMessage(difference);
     if (!problems.usernameCharset.isEmpty())

@@ -17,6 +17,9 @@ const QString CreateUsers =
     QStringLiteral("create table IF NOT EXISTS users( username varchar(25) primary key, password "
                    "varbinary(30)) Engine = Innodb;");
 const QString InsertUser = QStringLiteral("insert into users (username, password) values (?, ?)");
+const QString StartTransaction = QStringLiteral("start transaction");
+const QString Commit = QStringLiteral("commit");
+const QString Rollback = QStringLiteral("rollback");
 
 } // namespace
 
@@ -32,10 +35,18 @@ bool InventoryDb::addUser(QString username, QByteArray digest)
         throw int{DbError::ConnectionFailed};
     }
 
+    // The account counts as added only once the server has said that it keeps it.
+    if (!query.exec(StartTransaction))
+        throw classifyError(query.lastError());
     query.prepare(InsertUser);
     query.bindValue(0, username, QSql::In);
     query.bindValue(1, digest, QSql::In);
-    if (!query.exec())
+    if (!query.exec()) {
+        const int code = classifyError(query.lastError());
+        QSqlQuery(*db).exec(Rollback);
+        throw code;
+    }
+    if (!query.exec(Commit))
         throw classifyError(query.lastError());
     return true;
 }

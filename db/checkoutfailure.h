@@ -10,6 +10,6 @@ struct CheckoutFailure
     QString reason;
     bool dated = true; // now_date_pk set the checkout's DateOut
     // pkeys.InInv of the test key after the checkout, the change of NumOut and the check-in,
-    // where Quorvo needs "1, 0, 2" (the key was added with 2).
+    // where Quorvo needs "2, 1, 3" (the key was added with 3).
     QString stock;
 };

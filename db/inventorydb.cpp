@@ -21,16 +21,23 @@ const QString ConnectOptions = QStringLiteral(
     "MYSQL_OPT_CONNECT_TIMEOUT=10;MYSQL_OPT_READ_TIMEOUT=30;MYSQL_OPT_WRITE_TIMEOUT=30");
 // Another session holding a table (the Quorvo application in the middle of a transaction, say)
 // would otherwise keep a statement waiting for a day, the server's default. Both limits stay
-// below the read timeout, so a lock wait ends with the server's own refusal. A strict session
-// refuses a value that a column cannot hold, where a server in another mode would store it
-// changed (a name cut short, a letter as '?') and report success. The triggers keep the mode of
-// the session that creates them; on InnoDB tables it adds nothing to the server's default
-// STRICT_TRANS_TABLES, and the trigger bodies store only values that fit.
+// below the read timeout, so a lock wait ends with the server's own refusal.
+//
+// The rest makes the session the same on every server, whatever its defaults or init_connect
+// say: each statement takes effect when it ends (autocommit), and a COMMIT or ROLLBACK neither
+// opens a transaction nor ends the session (completion_type). The mode is set whole, not added
+// to: modes such as ORACLE, ANSI_QUOTES, PIPES_AS_CONCAT or NO_BACKSLASH_ESCAPES would change how
+// the run's statements read. Strict, so that a value a column cannot hold is refused where
+// another mode would store it changed (a name cut short, a letter as '?') and report success.
+// The triggers keep this mode, in which the application's checkouts run them: their bodies store
+// only whole numbers and dates, which every strict mode takes as they are.
 const QString SessionSettings[] = {
     QStringLiteral("SET SESSION lock_wait_timeout = 10"),
     QStringLiteral("SET SESSION innodb_lock_wait_timeout = 10"),
-    QStringLiteral("SET SESSION sql_mode = "
-                   "CONCAT_WS(',', NULLIF(@@session.sql_mode, ''), 'STRICT_ALL_TABLES')"),
+    QStringLiteral("SET SESSION autocommit = 1"),
+    QStringLiteral("SET SESSION completion_type = 'NO_CHAIN'"),
+    QStringLiteral("SET SESSION sql_mode = 'STRICT_TRANS_TABLES,STRICT_ALL_TABLES,"
+                   "ERROR_FOR_DIVISION_BY_ZERO,NO_ENGINE_SUBSTITUTION'"),
 };
 // An older server lacks some of these settings; it goes without them.
 constexpr int UnknownSystemVariable = 1193;

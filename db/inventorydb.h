@@ -56,9 +56,11 @@ public:
 
     // Checks a key out, changes the checkout and checks the key back in as the Quorvo
     // application does, with this account, through the triggers on p_k, inside a transaction
-    // that is rolled back: no row stays (a number of p_k's TransactionID may be used up).
+    // that is rolled back: no row stays (a number of p_k's TransactionID may be used up). On
+    // MySQL it runs under the account's default roles, as the triggers of other sessions do.
     // Returns what went wrong, or nothing; where p_k or pkeys is not transactional, nothing is
-    // tried (the debug output says so). A failed connection is thrown as its code.
+    // tried (the debug output says so). A failed connection is thrown as its code; every way out
+    // rolls back first.
     std::optional<CheckoutFailure> checkCheckout();
 
     // Creates the table of login accounts if it is missing and adds one account.

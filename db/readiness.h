@@ -13,8 +13,8 @@ struct MissingRight
 {
     QString right;      // as the server names it: "UPDATE"
     QStringList tables; // the tables it lacks it on; empty where it lacks it on every one
-    // Lacking where the triggers need it: the account itself lacks it, without the roles that
-    // the session has (MariaDB runs a trigger with the rights of its definer alone).
+    // Lacking where the triggers need it: the account lacks it with the roles that a trigger of
+    // its own runs with, and has it with those of the session.
     bool forTriggers = false;
 };
 
@@ -24,9 +24,20 @@ struct ReadinessProblems
 {
     QString database;
     QList<MissingRight> missingRights; // in the order of the rights the run checks
+    // How the triggers run where missingRights holds rights forTriggers: true on MySQL, with the
+    // definer's default roles (and none that mandatory_roles or activate_all_roles_on_login
+    // gives a session); false on MariaDB, without any of its roles.
+    bool triggersUseDefaultRoles = false;
     // Binary logging is on, log_bin_trust_function_creators is off and the account lacks SUPER:
     // the server refuses the triggers.
     bool triggersNeedSuper = false;
+    // The settings that make the server refuse the Quorvo application's changes, as the server
+    // names them ("read_only"); empty where none is on.
+    QStringList readOnlySettings;
+    // p_k or pkeys in an engine without transactions ("p_k (MyISAM)") beside the other in one
+    // with them, on a server that enforces GTID consistency: it refuses every checkout, whose
+    // trigger changes both in one statement.
+    QStringList gtidRefusedTables;
     // Tables and triggers that exist and differ from what is needed; missing ones are not
     // listed, as the run creates them.
     QList<SchemaDifference> differences;
@@ -39,7 +50,7 @@ struct ReadinessProblems
 
     bool isEmpty() const
     {
-        return missingRights.isEmpty() && !triggersNeedSuper && differences.isEmpty() &&
-               usernameCharset.isEmpty();
+        return missingRights.isEmpty() && !triggersNeedSuper && readOnlySettings.isEmpty() &&
+               gtidRefusedTables.isEmpty() && differences.isEmpty() && usernameCharset.isEmpty();
     }
 };

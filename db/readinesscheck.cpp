@@ -2,6 +2,7 @@
 
 #include "db/dberror.h"
 #include "db/grants.h"
+#include "db/layout.h"
 #include "db/statementbatch.h"
 
 #include <QSqlDatabase>
@@ -33,15 +34,39 @@ const QString UsernameRoundTrip =
     QStringLiteral("select cast(convert(convert(_utf8mb4 X'%1' using %2) using utf8mb4) as "
                    "binary) = X'%1'");
 
-// Every table of the run. The Quorvo application reads and changes each of them with the
-// account of Quorvo.conf, and the run creates each one (also when it exists: "if not exists"
-// asks for the right first).
-const char *const Tables[] = {"people", "pkeys", "p_k", "groups", "p_g",
-                              "rooms",  "k_r",   "g_r", "users"};
+// Every table of the run, in the order it creates them. The Quorvo application reads and
+// changes each of them with the account of Quorvo.conf, and the run creates each one (also when
+// it exists: "if not exists" asks for the right first).
+QStringList tables()
+{
+    QStringList names;
+    for (const ExpectedColumn &column : InventoryColumns)
+        if (names.isEmpty() || names.last() != QLatin1String(column.table))
+            names << QString::fromLatin1(column.table);
+    names << QString::fromLatin1(AccountColumns[0].table);
+    return names;
+}
+
+// "a = default, b = default" for the columns of the table that the Quorvo application uses: an
+// UPDATE right on some columns only is no right to change the others.
+QString setToDefault(const QString &table)
+{
+    QStringList assignments;
+    const auto add = [&](const auto &columns) {
+        for (const ExpectedColumn &column : columns)
+            if (table == QLatin1String(column.table))
+                assignments << QString::fromLatin1(column.column) + QStringLiteral(" = default");
+    };
+    add(InventoryColumns);
+    add(AccountColumns);
+    return assignments.join(QStringLiteral(", "));
+}
 
 // The server checks the rights on the tables of a statement when it prepares it, also on
 // tables that do not exist yet, and executes nothing: a lack answers 1142 or 1143. Each is
-// prepared with SQL's PREPARE, so that all go to the server in one batch. %1 is the table.
+// prepared with SQL's PREPARE, so that all go to the server in one batch. %1 is the table, %2
+// its columns set to their defaults. A column that an older table lacks answers 1054, which is
+// no lack of the right: the layout check names that column.
 struct Probe
 {
     const char *right;
@@ -50,7 +75,7 @@ struct Probe
 const Probe Probes[] = {
     {"SELECT", "select * from %1"}, // every column: rights on some of them are not enough
     {"INSERT", "insert into %1 () values ()"},
-    {"UPDATE", "update %1 set quorvo_probe = 1"},
+    {"UPDATE", "update %1 set %2"},
     {"DELETE", "delete from %1"},
     {"CREATE", "create table %1 (quorvo_probe int)"},
 };
@@ -96,12 +121,26 @@ const char *const TriggerRight = "TRIGGER";
 
 // The triggers read p_k and pkeys, and change both (now_date_pk sets the new row's date), with
 // the rights of their definer. MariaDB gives a trigger its definer's own rights and PUBLIC's,
-// none of its roles, default or not; MySQL gives it the definer's default roles, which are the
-// roles that a session of the account has at login (unless activate_all_roles_on_login adds the
-// others there, which MySQL 9.7 did not give a trigger when tried: then the key checkout after
-// the schema is made finds the lack).
+// none of its roles, default or not; MySQL gives it the definer's default roles alone, not the
+// mandatory roles nor those that activate_all_roles_on_login adds to a session. The rights are
+// asked once more under those roles, then under the session's again.
 const char *const TriggerTables[] = {"pkeys", "p_k"};
 const QString RolesOff = QStringLiteral("SET ROLE NONE");
+const QString DefaultRoles = QStringLiteral("SET ROLE DEFAULT");
+const QString SetRole = QStringLiteral("SET ROLE ");
+
+// Settings that make the server refuse the Quorvo application's changes (each where the server
+// has it), and the one under which it refuses changes to tables without transactions that a
+// transaction or another table's change comes with.
+const QString ServerSettingsQuery =
+    QStringLiteral("SHOW GLOBAL VARIABLES WHERE Variable_name IN ('read_only', 'super_read_only', "
+                   "'innodb_read_only', 'enforce_gtid_consistency')");
+const QString GtidConsistency = QStringLiteral("enforce_gtid_consistency");
+// The tables of the triggers, as they exist, with whether their engine has transactions.
+const QString TriggerTableEnginesQuery = QStringLiteral(
+    "select t.TABLE_NAME, t.ENGINE, coalesce(e.TRANSACTIONS, 'NO') = 'YES' from "
+    "information_schema.TABLES t left join information_schema.ENGINES e on e.ENGINE = t.ENGINE "
+    "where t.TABLE_SCHEMA = database() and t.TABLE_NAME in ('p_k', 'pkeys')");
 
 const QString ShowGrants = QStringLiteral("SHOW GRANTS");
 // With partial revokes on, MySQL takes '%' and '_' in a grant's database name as they are.
@@ -150,8 +189,8 @@ public:
     void askRights()
     {
         for (const Probe &probe : Probes)
-            for (const char *table : Tables)
-                askRight(probe, QString::fromLatin1(table), lacking);
+            for (const QString &table : tables())
+                askRight(probe, table, lacking);
     }
 
     // REFERENCES on the tables that foreign keys refer to, and how MySQL reads database patterns.
@@ -177,17 +216,43 @@ public:
     // SUPER, where binary logging asks for it, and TRIGGER, as creating a trigger needs them.
     void askTriggerCreation() { askTrigger(trigger); }
 
-    // The triggers' rights with the session's role off, then on again.
-    void askWithoutRole(const QString &role, bool createsTriggers)
+    // The triggers' rights with the roles that they run with (switched to by rolesOfTriggers),
+    // then with the session's roles again (restoreRoles).
+    void askWithTriggersRoles(const QString &rolesOfTriggers, const QString &restoreRoles,
+                              bool createsTriggers)
     {
-        ask(RolesOff, mustPass);
+        ask(rolesOfTriggers, mustPass);
         for (const char *table : TriggerTables) {
             askRight(SelectProbe, QString::fromLatin1(table), ownLacking);
             askRight(UpdateProbe, QString::fromLatin1(table), ownLacking);
         }
         if (createsTriggers)
             askTrigger(ownTrigger);
-        ask(QStringLiteral("SET ROLE ") + quoted(role), mustPass);
+        ask(restoreRoles, mustPass);
+    }
+
+    // The settings that refuse the application's changes, and where GTID consistency refuses
+    // its checkouts.
+    void askServerSettings()
+    {
+        ask(ServerSettingsQuery, [this](const StatementOutcome &outcome) {
+            mustPass(outcome);
+            for (const QStringList &row : outcome.rows) {
+                const QString value = row.value(1).toUpper();
+                if (row.value(0) == GtidConsistency)
+                    gtidConsistency = value == u"ON";
+                else if (value != u"OFF" && value != u"0")
+                    readOnly << row.value(0);
+            }
+            // super_read_only includes read_only: the one the server names last is the one to
+            // change.
+            if (readOnly.contains(QStringLiteral("super_read_only")))
+                readOnly.removeAll(QStringLiteral("read_only"));
+        });
+        ask(TriggerTableEnginesQuery, [this](const StatementOutcome &outcome) {
+            mustPass(outcome);
+            engines = outcome.rows;
+        });
     }
 
     // The character set of users.username, which the user name must fit.
@@ -201,6 +266,7 @@ public:
 
     void send(const QSqlDatabase &db)
     {
+        // An answer may throw; a probe trigger that the server made after all goes first.
         // The one prepared statement goes after the last question that prepares it. A refused
         // PREPARE leaves none behind, and its DEALLOCATE is refused in turn, which tells nothing.
         const auto lastPrepare =
@@ -209,13 +275,19 @@ public:
         const qsizetype deallocateAt = std::distance(lastPrepare, statements.crend());
         statements.insert(deallocateAt, Deallocate);
         answers.insert(deallocateAt, [](const StatementOutcome &) {});
+        for (qsizetype &at : triggerProbes)
+            at += at >= deallocateAt ? 1 : 0;
 
         const QList<StatementOutcome> outcomes = sendBatch(db, statements, AfterRefusal::GoOn);
+        const bool probeMade =
+            std::any_of(triggerProbes.cbegin(), triggerProbes.cend(), [&](qsizetype at) {
+                return outcomes.at(at).sent && !outcomes.at(at).refused();
+            });
+        QSqlQuery query(db);
+        if (probeMade && !query.exec(DropTriggerProbe))
+            throw classifyError(query.lastError());
         for (qsizetype i = 0; i < outcomes.size(); ++i)
             answers.at(i)(outcomes.at(i));
-        QSqlQuery query(db);
-        if ((trigger.error == 0 || ownTrigger.error == 0) && !query.exec(DropTriggerProbe))
-            throw classifyError(query.lastError());
     }
 
     // Each right in the order the run checks them, with the tables that lack it; then those
@@ -228,9 +300,7 @@ public:
         if (ownTrigger.lacksTrigger(database, wildcards))
             ownLacking[triggerRight] << QString::fromLatin1(TriggerTable);
 
-        QStringList everyTable;
-        for (const char *table : Tables)
-            everyTable << QString::fromLatin1(table);
+        const QStringList everyTable = tables();
         QList<MissingRight> missing;
         // A right lacking on every table is named for the database.
         const auto add = [&](const QString &right, const QStringList &tables, bool forTriggers) {
@@ -254,6 +324,23 @@ public:
     }
 
     bool needsSuper() const { return trigger.needsSuper(); }
+    const QStringList &readOnlySettings() const { return readOnly; }
+    // "p_k (MyISAM)" for a trigger table without transactions where the other one has them, or
+    // is yet to be made (with them), and the server enforces GTID consistency.
+    QStringList gtidRefusedTables() const
+    {
+        QStringList refused;
+        if (!gtidConsistency)
+            return refused;
+        const bool someTransactional =
+            engines.size() < 2 ||
+            std::any_of(engines.cbegin(), engines.cend(),
+                        [](const QStringList &row) { return row.value(2) == u"1"; });
+        for (const QStringList &row : engines)
+            if (row.value(2) != u"1" && someTransactional)
+                refused << QStringLiteral("%1 (%2)").arg(row.value(0), row.value(1));
+        return refused;
+    }
     const QString &usernameCharset() const { return charset; }
 
 private:
@@ -264,14 +351,17 @@ private:
     }
     void askRight(const Probe &probe, const QString &table, QHash<QString, QStringList> &into)
     {
-        ask(Prepare.arg(QString::fromLatin1(probe.statement).arg(quoted(table))),
-            [&into, &probe, table](const StatementOutcome &outcome) {
-                if (denied(outcome))
-                    into[QString::fromLatin1(probe.right)] << table;
-            });
+        QString statement = QString::fromLatin1(probe.statement).arg(quoted(table));
+        if (&probe == &UpdateProbe)
+            statement = statement.arg(setToDefault(table));
+        ask(Prepare.arg(statement), [&into, &probe, table](const StatementOutcome &outcome) {
+            if (denied(outcome))
+                into[QString::fromLatin1(probe.right)] << table;
+        });
     }
     void askTrigger(TriggerAnswer &into)
     {
+        triggerProbes << statements.size();
         ask(TriggerProbe, [&into](const StatementOutcome &outcome) {
             into.error = outcome.refused() ? sqlErrorNumber(outcome.error) : 0;
         });
@@ -285,11 +375,15 @@ private:
     QStringList statements;
     QList<std::function<void(const StatementOutcome &)>> answers;
     QHash<QString, QStringList> lacking;    // in the session
-    QHash<QString, QStringList> ownLacking; // without the session's role
+    QHash<QString, QStringList> ownLacking; // with the roles the triggers run with
     TriggerAnswer trigger;
     TriggerAnswer ownTrigger;
+    QList<qsizetype> triggerProbes; // where in the batch
     bool wildcards = true;
     QString charset;
+    QStringList readOnly;
+    bool gtidConsistency = false;
+    QList<QStringList> engines;
 };
 
 // Whether the name comes back unchanged from the character set; a set that is no plain name
@@ -335,13 +429,21 @@ ReadinessProblems InventoryDb::checkReadiness(const QString &username)
     // Only a run that creates a trigger needs SUPER and TRIGGER to make one.
     if (createsTriggers)
         questions.askTriggerCreation();
-    if (mariaDb && !role.isEmpty() && definer)
-        questions.askWithoutRole(role, createsTriggers);
+    // MariaDB runs the triggers without roles, MySQL with the definer's default roles: those that
+    // the session has at login, unless mandatory_roles or activate_all_roles_on_login add others.
+    problems.triggersUseDefaultRoles = !mariaDb;
+    if (definer && mariaDb && !role.isEmpty())
+        questions.askWithTriggersRoles(RolesOff, SetRole + quoted(role), createsTriggers);
+    else if (definer && !mariaDb && role != u"NONE")
+        questions.askWithTriggersRoles(DefaultRoles, SetRole + role, createsTriggers);
+    questions.askServerSettings();
     questions.askUsernameCharset();
     questions.send(*db);
 
     problems.missingRights = questions.missingRights(problems.database);
     problems.triggersNeedSuper = questions.needsSuper();
+    problems.readOnlySettings = questions.readOnlySettings();
+    problems.gtidRefusedTables = questions.gtidRefusedTables();
     if (!holdsName(*db, username, questions.usernameCharset()))
         problems.usernameCharset = questions.usernameCharset();
     return problems;

@@ -1,6 +1,7 @@
 #include "db/inventorydb.h"
 
 #include "db/dberror.h"
+#include "db/layout.h"
 #include "db/sqltext.h"
 
 #include <QHash>
@@ -9,63 +10,9 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include <algorithm>
+
 namespace {
-
-// What a column must be beyond its name. Only where another type would break a trigger, the
-// password digest or a login of the Quorvo application is the type looked at.
-enum class Need {
-    Name,
-    Integer,       // counted or compared as a number by the triggers
-    Date,          // set from now() by now_date_pk
-    AccountName,   // holds every name the dialog accepts
-    PasswordBytes, // holds the 20 digest bytes unchanged
-};
-
-struct ExpectedColumn
-{
-    const char *table;
-    const char *column;
-    Need need;
-    const char *type; // as the setup tool creates it
-};
-
-// In the order the tables are created, so the first difference reported is the first one a run
-// would have met.
-const ExpectedColumn InventoryColumns[] = {
-    {"people", "Tnumber", Need::Name, "char(9)"},
-    {"people", "LastName", Need::Name, "varchar(15)"},
-    {"people", "FirstName", Need::Name, "varchar(15)"},
-    {"people", "strAddr", Need::Name, "varchar(75)"},
-    {"people", "HPhone", Need::Name, "varchar(20)"},
-    {"people", "WPhone", Need::Name, "varchar(20)"},
-    {"people", "CPhone", Need::Name, "varchar(20)"},
-    {"people", "email", Need::Name, "varchar(50)"},
-    {"pkeys", "TagNum", Need::Integer, "int"},
-    {"pkeys", "KeyName", Need::Name, "varchar(10)"},
-    {"pkeys", "Total", Need::Integer, "int"},
-    {"pkeys", "InInv", Need::Integer, "int"},
-    {"p_k", "TransactionID", Need::Name, "int"},
-    {"p_k", "Tnumber", Need::Name, "char(9)"},
-    {"p_k", "TagNum", Need::Integer, "int"},
-    {"p_k", "NumOut", Need::Integer, "int"},
-    {"p_k", "DateOut", Need::Date, "date"},
-    {"p_k", "DateDue", Need::Name, "date"},
-    {"groups", "Gid", Need::Name, "int"},
-    {"groups", "GroupName", Need::Name, "varchar(40)"},
-    {"p_g", "Tnumber", Need::Name, "char(9)"},
-    {"p_g", "Gid", Need::Name, "int"},
-    {"rooms", "RoomId", Need::Name, "int"},
-    {"rooms", "RoomName", Need::Name, "varchar(10)"},
-    {"k_r", "TagNum", Need::Name, "int"},
-    {"k_r", "RoomId", Need::Name, "int"},
-    {"g_r", "Gid", Need::Name, "int"},
-    {"g_r", "RoomId", Need::Name, "int"},
-};
-// Looked at last, and only where the table exists: a run creates it with the first account.
-const ExpectedColumn AccountColumns[] = {
-    {"users", "username", Need::AccountName, "varchar(25)"},
-    {"users", "password", Need::PasswordBytes, "varbinary(30)"},
-};
 
 struct ExpectedTrigger
 {
@@ -85,7 +32,9 @@ const ExpectedTrigger ExpectedTriggers[] = {
 // that is every table and trigger of the database.
 const QString ColumnsQuery = QStringLiteral(
     "select table_name, column_name, data_type, column_type, character_maximum_length, "
-    "character_set_name from information_schema.columns where table_schema = database()");
+    "character_set_name, is_nullable = 'NO' and column_default is null and "
+    "coalesce(generation_expression, '') = '' and extra not like '%auto_increment%' from "
+    "information_schema.columns where table_schema = database()");
 // With the way the server compares table names: 0 as they are written, 1 and 2 without regard
 // to letter case.
 const QString TriggersQuery = QStringLiteral(
@@ -195,6 +144,8 @@ struct FoundColumn
     QString columnType;
     qlonglong length;     // characters for text, bytes for binary strings; 0 for other types
     QString characterSet; // of text columns; empty for others
+    bool needsValue;      // an insert that leaves it out is refused: NOT NULL, no default
+    QString name;         // as the table writes it
 };
 
 bool fits(Need need, const FoundColumn &found)
@@ -241,7 +192,8 @@ QList<SchemaDifference> InventoryDb::schemaDifferences(bool existingOnly,
         tables[query.value(0).toString()].insert(
             query.value(1).toString().toLower(),
             {query.value(2).toString().toLower(), query.value(3).toString(),
-             query.value(4).toLongLong(), query.value(5).toString().toLower()});
+             query.value(4).toLongLong(), query.value(5).toString().toLower(),
+             query.value(6).toInt() == 1, query.value(1).toString()});
 
     const auto compareColumns = [&](const auto &expectedColumns) {
         QString lastMissing;
@@ -322,6 +274,16 @@ QList<SchemaDifference> InventoryDb::schemaDifferences(bool existingOnly,
     if (!tables.contains(users))
         return differences;
     compareColumns(AccountColumns);
+    // The run's insert fills only the name and the digest.
+    for (auto column = tables[users].cbegin(); column != tables[users].cend(); ++column) {
+        const bool filled =
+            std::any_of(std::begin(AccountColumns), std::end(AccountColumns),
+                        [&](const ExpectedColumn &expected) {
+                            return column.key() == QString::fromLatin1(expected.column).toLower();
+                        });
+        if (column->needsValue && !filled)
+            differences.append({Kind::ColumnNeedsValue, users, column->name, {}, {}, {}});
+    }
     // Without a key the server stores a second account of the same name, and a login would
     // take either one.
     if (!query.exec(UniqueUsernameQuery))

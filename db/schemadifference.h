@@ -16,6 +16,8 @@ struct SchemaDifference
         WrongTriggerEvent,   // trigger, its table; expected and found timing and event
         WrongTriggerBody,    // trigger, its table; expected: what it must do
         NotUnique,           // table, column: no primary key or unique index on it alone
+        ColumnNeedsValue,    // table, column: NOT NULL without a default, which an insert of
+                             // the setup leaves out
     };
 
     Kind kind;
