@@ -41,6 +41,9 @@
       "The username cannot be stored: the column users.username cannot hold one "                  \
       "of its characters. The account was not added; choose another name.")                        \
     M(SetupMessage, UnknownError, "There was an unknown error.")                                   \
+    M(SetupMessage, SchemaLeft,                                                                    \
+      "These tables and triggers exist now: %1. Press OK again once the cause is mended: "         \
+      "the run keeps them and makes only what is missing.")                                        \
     M(SetupMessage, NotReady, "The database is not ready for Quorvo, and nothing was changed:")    \
     M(SetupMessage, MissingRight, "The account lacks the right %1 on %2: %3")                      \
     M(SetupMessage, OnDatabase, "the database %1")                                                 \

@@ -26,6 +26,7 @@ ProvisioningRun::~ProvisioningRun()
 void ProvisioningRun::run(const QString &username, const QString &password)
 {
     RunResult result;
+    bool changing = false;
     try {
         // A kept connection that the server has closed since (its idle timeout, a restart) is
         // replaced without a word; one lost during the run below is reported.
@@ -41,6 +42,7 @@ void ProvisioningRun::run(const QString &username, const QString &password)
             emit finished(result);
             return;
         }
+        changing = true;
         inventoryDb->createSchema(result.notReady.triggersInPlace);
         // Tables of an older layout are kept as they are: an account is added only to a
         // database that the Quorvo application can work with, and only once a key can be
@@ -56,6 +58,9 @@ void ProvisioningRun::run(const QString &username, const QString &password)
         result.reason = dbFailureReason(lastDbFailure());
         if (code == DbError::ConnectionFailed || code == DbError::ConnectionLost)
             discardConnection();
+        // A refusal that no check foresaw: what it left, which the next run keeps.
+        else if (changing)
+            result.schemaInPlace = inventoryDb->schemaInPlace();
     }
     emit finished(result);
 }

@@ -28,6 +28,9 @@ struct RunResult
     // Why a key could not be checked out through the triggers once the schema was in place; no
     // account is added then.
     std::optional<CheckoutFailure> checkoutFailure;
+    // Where an error ended the run after it had begun to make the schema on a connection that
+    // still works: the tables and triggers that exist now.
+    QStringList schemaInPlace;
 };
 Q_DECLARE_METATYPE(RunResult)
 

@@ -232,9 +232,14 @@ void setup::finishRun(const RunResult &result)
     } else {
         // The server's own reason goes on the next line.
         const QString message = failureMessage(result.error);
+        const QString left = result.schemaInPlace.isEmpty()
+                                 ? QString()
+                                 : QStringLiteral("<br>") +
+                                       tr(SetupMessage::SchemaLeft)
+                                           .arg(result.schemaInPlace.join(QStringLiteral(", ")));
         showError(ui->label,
                   (result.reason.isEmpty() ? message : withReason(message, result.reason)) +
-                      encodingHint(result.error));
+                      encodingHint(result.error) + left);
     }
     if (closeAfterRun)
         close();

@@ -83,6 +83,10 @@ public:
     // query is thrown like any other statement.
     ReadinessProblems checkReadiness(const QString &username);
 
+    // The tables and the triggers on p_k of the run that exist now, in the order the run makes
+    // them; asked after a failure, so a failing query gives none rather than another error.
+    QStringList schemaInPlace();
+
 private:
     // Every difference, in the order of checkSchema; with existingOnly, none for a table or
     // trigger that is missing. Fills inPlace with the triggers that are as Quorvo needs them

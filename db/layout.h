@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QString>
+#include <QStringList>
+
 // The tables of the Quorvo application and the columns it uses, as the setup tool creates them:
 // the one list that the checks go by.
 
@@ -58,3 +61,14 @@ inline constexpr ExpectedColumn AccountColumns[] = {
     {"users", "username", Need::AccountName, "varchar(25)"},
     {"users", "password", Need::PasswordBytes, "varbinary(30)"},
 };
+
+// Every table of the run, in the order it creates them, the accounts table last.
+inline QStringList layoutTables()
+{
+    QStringList names;
+    for (const ExpectedColumn &column : InventoryColumns)
+        if (names.isEmpty() || names.last() != QLatin1String(column.table))
+            names << QString::fromLatin1(column.table);
+    names << QString::fromLatin1(AccountColumns[0].table);
+    return names;
+}

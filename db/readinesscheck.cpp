@@ -34,17 +34,12 @@ const QString UsernameRoundTrip =
     QStringLiteral("select cast(convert(convert(_utf8mb4 X'%1' using %2) using utf8mb4) as "
                    "binary) = X'%1'");
 
-// Every table of the run, in the order it creates them. The Quorvo application reads and
-// changes each of them with the account of Quorvo.conf, and the run creates each one (also when
-// it exists: "if not exists" asks for the right first).
+// Every table of the run. The Quorvo application reads and changes each of them with the
+// account of Quorvo.conf, and the run creates each one (also when it exists: "if not exists"
+// asks for the right first).
 QStringList tables()
 {
-    QStringList names;
-    for (const ExpectedColumn &column : InventoryColumns)
-        if (names.isEmpty() || names.last() != QLatin1String(column.table))
-            names << QString::fromLatin1(column.table);
-    names << QString::fromLatin1(AccountColumns[0].table);
-    return names;
+    return layoutTables();
 }
 
 // "a = default, b = default" for the columns of the table that the Quorvo application uses: an

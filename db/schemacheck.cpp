@@ -42,6 +42,11 @@ const QString TriggersQuery = QStringLiteral(
     "action_statement, definer, @@lower_case_table_names from information_schema.triggers "
     "where trigger_schema = database()");
 
+const QString InPlaceQuery = QStringLiteral(
+    "select table_name from information_schema.tables where table_schema = database() union "
+    "all select trigger_name from information_schema.triggers where trigger_schema = database() "
+    "and event_object_table = 'p_k'");
+
 // A piece of a statement: a word (a keyword or a name, quoted or not) or anything else (a sign,
 // a string) as it is written.
 struct Token
@@ -291,6 +296,20 @@ QList<SchemaDifference> InventoryDb::schemaDifferences(bool existingOnly,
     if (!query.next())
         differences.append({Kind::NotUnique, users, QStringLiteral("username"), {}, {}, {}});
     return differences;
+}
+
+QStringList InventoryDb::schemaInPlace()
+{
+    QSqlQuery query(*db);
+    QStringList existing;
+    if (query.exec(InPlaceQuery))
+        while (query.next())
+            existing << query.value(0).toString();
+    QStringList inPlace;
+    for (const QString &name : layoutTables() + triggerNames())
+        if (existing.contains(name))
+            inPlace << name;
+    return inPlace;
 }
 
 std::optional<SchemaDifference> InventoryDb::checkSchema()
