@@ -82,6 +82,9 @@
       "The table %1 has an engine without transactions, and with "                                 \
       "enforce_gtid_consistency on the server would refuse every key checkout, whose "             \
       "triggers change p_k and pkeys together: convert the table to InnoDB.")                      \
+    M(SetupMessage, HourlyLimit,                                                                   \
+      "The account's limit %1 is %2 an hour, and one run needs %3: raise it (ALTER "               \
+      "USER ... WITH %1 %3), or set it to 0 for none.")                                            \
     M(SetupMessage, UsernameCharset,                                                               \
       "The username holds a character that the column users.username (character "                  \
       "set %1) cannot store: choose another name.")                                                \

@@ -58,8 +58,9 @@ void ProvisioningRun::run(const QString &username, const QString &password)
         result.reason = dbFailureReason(lastDbFailure());
         if (code == DbError::ConnectionFailed || code == DbError::ConnectionLost)
             discardConnection();
-        // A refusal that no check foresaw: what it left, which the next run keeps.
-        else if (changing)
+        // A refusal that no check foresaw: what it left, which the next run keeps. (A name that
+        // is taken or cannot be stored comes after the whole schema.)
+        else if (changing && (code == DbError::Unclassified || code == DbError::NoErrorNumber))
             result.schemaInPlace = inventoryDb->schemaInPlace();
     }
     emit finished(result);

@@ -97,6 +97,10 @@ QStringList readinessMessages(const ReadinessProblems &problems)
         messages << text(SetupMessage::ServerReadOnly).arg(setting);
     for (const QString &table : problems.gtidRefusedTables)
         messages << text(SetupMessage::GtidNonTransactional).arg(table);
+    for (const HourlyLimit &limit : problems.hourlyLimits)
+        messages << text(SetupMessage::HourlyLimit)
+                        .arg(limit.name, QString::number(limit.limit),
+                             QString::number(limit.needed));
     for (const SchemaDifference &difference : problems.differences)
         messages << schemaDifferenceMessage(difference);
     if (!problems.usernameCharset.isEmpty())

@@ -18,6 +18,14 @@ struct MissingRight
     bool forTriggers = false;
 };
 
+// An hourly limit of the account that one run would go beyond.
+struct HourlyLimit
+{
+    QString name; // as the server names it: "MAX_UPDATES_PER_HOUR"
+    int limit = 0;
+    int needed = 0; // what one run needs
+};
+
 // What keeps a run from leaving a database that the Quorvo application can work with, found
 // before the run changes anything. Empty when nothing was found.
 struct ReadinessProblems
@@ -38,6 +46,7 @@ struct ReadinessProblems
     // with them, on a server that enforces GTID consistency: it refuses every checkout, whose
     // trigger changes both in one statement.
     QStringList gtidRefusedTables;
+    QList<HourlyLimit> hourlyLimits;
     // Tables and triggers that exist and differ from what is needed; missing ones are not
     // listed, as the run creates them.
     QList<SchemaDifference> differences;
@@ -51,6 +60,7 @@ struct ReadinessProblems
     bool isEmpty() const
     {
         return missingRights.isEmpty() && !triggersNeedSuper && readOnlySettings.isEmpty() &&
-               gtidRefusedTables.isEmpty() && differences.isEmpty() && usernameCharset.isEmpty();
+               gtidRefusedTables.isEmpty() && hourlyLimits.isEmpty() && differences.isEmpty() &&
+               usernameCharset.isEmpty();
     }
 };

@@ -131,6 +131,20 @@ const QString ServerSettingsQuery =
     QStringLiteral("SHOW GLOBAL VARIABLES WHERE Variable_name IN ('read_only', 'super_read_only', "
                    "'innodb_read_only', 'enforce_gtid_consistency')");
 const QString GtidConsistency = QStringLiteral("enforce_gtid_consistency");
+
+// The account's hourly limits, in the server's CREATE USER of it: "WITH MAX_QUERIES_PER_HOUR 100
+// MAX_UPDATES_PER_HOUR 5". A server that does not show it has none to go by.
+const QString ShowOwnAccount = QStringLiteral("SHOW CREATE USER CURRENT_USER()");
+const QString MaxQueries = QStringLiteral("MAX_QUERIES_PER_HOUR");
+const QString MaxUpdates = QStringLiteral("MAX_UPDATES_PER_HOUR");
+// What a run sends besides the check's questions and the triggers it makes, as the servers
+// count it: the connection's settings, the tables, the schema check, the key checkout (two more
+// on MySQL, for its roles) and the account. Statements that change data are the tables, the
+// triggers to make and UpdatesBesideSchema more.
+constexpr int QueriesBesideQuestions = 37;
+constexpr int MySqlCheckoutRoles = 2;
+constexpr int UpdatesBesideSchema = 6;
+constexpr int InventoryTables = 8;
 // The tables of the triggers, as they exist, with whether their engine has transactions.
 const QString TriggerTableEnginesQuery = QStringLiteral(
     "select t.TABLE_NAME, t.ENGINE, coalesce(e.TRANSACTIONS, 'NO') = 'YES' from "
@@ -250,6 +264,18 @@ public:
         });
     }
 
+    // The account's hourly limits.
+    void askHourlyLimits()
+    {
+        ask(ShowOwnAccount, [this](const StatementOutcome &outcome) {
+            const QStringList words =
+                outcome.rows.value(0).value(0).split(u' ', Qt::SkipEmptyParts);
+            for (qsizetype i = 0; i + 1 < words.size(); ++i)
+                if (words.at(i) == MaxQueries || words.at(i) == MaxUpdates)
+                    limits.insert(words.at(i), words.at(i + 1).toInt());
+        });
+    }
+
     // The character set of users.username, which the user name must fit.
     void askUsernameCharset()
     {
@@ -337,6 +363,22 @@ public:
         return refused;
     }
     const QString &usernameCharset() const { return charset; }
+    // The limits lower than one run needs, where it makes that many triggers.
+    QList<HourlyLimit> hourlyLimitsBelow(int triggersToMake, bool mySql) const
+    {
+        const int needed[] = {int(statements.size()) + QueriesBesideQuestions + triggersToMake +
+                                  (mySql ? MySqlCheckoutRoles : 0),
+                              InventoryTables + triggersToMake + UpdatesBesideSchema};
+        QList<HourlyLimit> below;
+        int i = 0;
+        for (const QString &name : {MaxQueries, MaxUpdates}) {
+            const int limit = limits.value(name);
+            if (limit > 0 && limit < needed[i])
+                below.append({name, limit, needed[i]});
+            ++i;
+        }
+        return below;
+    }
 
 private:
     void ask(const QString &statement, std::function<void(const StatementOutcome &)> answer)
@@ -376,6 +418,7 @@ private:
     QList<qsizetype> triggerProbes; // where in the batch
     bool wildcards = true;
     QString charset;
+    QHash<QString, int> limits;
     QStringList readOnly;
     bool gtidConsistency = false;
     QList<QStringList> engines;
@@ -432,6 +475,7 @@ ReadinessProblems InventoryDb::checkReadiness(const QString &username)
     else if (definer && !mariaDb && role != u"NONE")
         questions.askWithTriggersRoles(DefaultRoles, SetRole + role, createsTriggers);
     questions.askServerSettings();
+    questions.askHourlyLimits();
     questions.askUsernameCharset();
     questions.send(*db);
 
@@ -439,6 +483,8 @@ ReadinessProblems InventoryDb::checkReadiness(const QString &username)
     problems.triggersNeedSuper = questions.needsSuper();
     problems.readOnlySettings = questions.readOnlySettings();
     problems.gtidRefusedTables = questions.gtidRefusedTables();
+    problems.hourlyLimits = questions.hourlyLimitsBelow(
+        int(triggerNames().size() - problems.triggersInPlace.size()), !mariaDb);
     if (!holdsName(*db, username, questions.usernameCharset()))
         problems.usernameCharset = questions.usernameCharset();
     return problems;

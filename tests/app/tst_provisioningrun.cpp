@@ -35,6 +35,8 @@ QStringList outcome(const RunResult &run)
     lines << run.notReady.readOnlySettings;
     for (const QString &table : run.notReady.gtidRefusedTables)
         lines << QStringLiteral("GTID ") + table;
+    for (const HourlyLimit &limit : run.notReady.hourlyLimits)
+        lines << QStringLiteral("%1 %2 < %3").arg(limit.name).arg(limit.limit).arg(limit.needed);
     for (const SchemaDifference &difference : run.notReady.differences)
         lines << schemaDifferenceMessage(difference);
     if (!run.notReady.usernameCharset.isEmpty())
@@ -329,6 +331,19 @@ void TestProvisioningRun::shouldRefuseAndChangeNothing_data()
     row("a checkout table without transactions beside key tables with them",
         {grant(ReadmeRights), pk + " engine = MyISAM"}, {"checkout not tried", "added"},
         {"GTID p_k (MyISAM)"});
+    // Hourly limits that a run would go beyond midway; at the limit it goes through.
+    const auto limited = [&](const char *limit, int number) {
+        return QStringList{
+            grant(ReadmeRights),
+            QStringLiteral("ALTER USER {account} WITH %1 %2").arg(limit).arg(number)};
+    };
+    row("updates one short", limited("MAX_UPDATES_PER_HOUR", 17), {"MAX_UPDATES_PER_HOUR 17 < 18"});
+    row("updates enough", limited("MAX_UPDATES_PER_HOUR", 18), added);
+    row("statements one short", limited("MAX_QUERIES_PER_HOUR", 92),
+        {"MAX_QUERIES_PER_HOUR 92 < 93"}, {"MAX_QUERIES_PER_HOUR 92 < 100"});
+    row("statements enough on MariaDB", limited("MAX_QUERIES_PER_HOUR", 93), added,
+        {"MAX_QUERIES_PER_HOUR 93 < 100"});
+    row("statements enough", limited("MAX_QUERIES_PER_HOUR", 100), added);
     // The check's key and person fit whatever the application's keys and people are.
     row("a key numbered as high as the column goes",
         {grant(ReadmeRights), "provisioned", "insert into pkeys (TagNum) values (2147483647)"},
