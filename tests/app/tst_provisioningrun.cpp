@@ -257,6 +257,13 @@ void TestProvisioningRun::shouldRefuseAndChangeNothing_data()
          "GRANT REFERENCES ON `{db}`.pkeys TO {account}",
          "GRANT REFERENCES ON `{db}`.`groups` TO {account}"},
         added, {"REFERENCES on rooms"});
+    // UPDATE on some columns is no right to change the others.
+    QStringList columnUpdate{grant(ReadmeRights), "provisioned",
+                             "REVOKE UPDATE ON `{db}`.* FROM {account}",
+                             "GRANT UPDATE (InInv) ON `{db}`.pkeys TO {account}"};
+    for (const char *table : {"people", "p_k", "`groups`", "p_g", "rooms", "k_r", "g_r", "users"})
+        columnUpdate << QStringLiteral("GRANT UPDATE ON `{db}`.%1 TO {account}").arg(table);
+    row("UPDATE on one column of pkeys", columnUpdate, {"UPDATE on pkeys"});
     row("a partial revoke of TRIGGER",
         {"MySQL: set global partial_revokes = 1", "GRANT " + ReadmeRights + " ON *.* TO {account}",
          "REVOKE TRIGGER ON `{db}`.* FROM {account}"},
