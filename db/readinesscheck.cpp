@@ -34,14 +34,6 @@ const QString UsernameRoundTrip =
     QStringLiteral("select cast(convert(convert(_utf8mb4 X'%1' using %2) using utf8mb4) as "
                    "binary) = X'%1'");
 
-// Every table of the run. The Quorvo application reads and changes each of them with the
-// account of Quorvo.conf, and the run creates each one (also when it exists: "if not exists"
-// asks for the right first).
-QStringList tables()
-{
-    return layoutTables();
-}
-
 // "a = default, b = default" for the columns of the table that the Quorvo application uses: an
 // UPDATE right on some columns only is no right to change the others.
 QString setToDefault(const QString &table)
@@ -194,11 +186,14 @@ struct TriggerAnswer
 class RightsQuestions
 {
 public:
-    // SELECT, INSERT, UPDATE, DELETE and CREATE on every table, as the session has them.
+    // SELECT, INSERT, UPDATE, DELETE and CREATE on every table of the run, as the session has
+    // them. The Quorvo application reads and changes each of them with the account of
+    // Quorvo.conf, and the run creates each one (also when it exists: "if not exists" asks for
+    // the right first).
     void askRights()
     {
         for (const Probe &probe : Probes)
-            for (const QString &table : tables())
+            for (const QString &table : layoutTables())
                 askRight(probe, table, lacking);
     }
 
@@ -253,8 +248,7 @@ public:
                 else if (value != u"OFF" && value != u"0")
                     readOnly << row.value(0);
             }
-            // super_read_only includes read_only: the one the server names last is the one to
-            // change.
+            // super_read_only turns read_only on as well; one line names the stronger.
             if (readOnly.contains(QStringLiteral("super_read_only")))
                 readOnly.removeAll(QStringLiteral("read_only"));
         });
@@ -287,7 +281,6 @@ public:
 
     void send(const QSqlDatabase &db)
     {
-        // An answer may throw; a probe trigger that the server made after all goes first.
         // The one prepared statement goes after the last question that prepares it. A refused
         // PREPARE leaves none behind, and its DEALLOCATE is refused in turn, which tells nothing.
         const auto lastPrepare =
@@ -300,6 +293,7 @@ public:
             at += at >= deallocateAt ? 1 : 0;
 
         const QList<StatementOutcome> outcomes = sendBatch(db, statements, AfterRefusal::GoOn);
+        // An answer may throw: a probe trigger that the server made after all goes first.
         const bool probeMade =
             std::any_of(triggerProbes.cbegin(), triggerProbes.cend(), [&](qsizetype at) {
                 return outcomes.at(at).sent && !outcomes.at(at).refused();
@@ -321,7 +315,7 @@ public:
         if (ownTrigger.lacksTrigger(database, wildcards))
             ownLacking[triggerRight] << QString::fromLatin1(TriggerTable);
 
-        const QStringList everyTable = tables();
+        const QStringList everyTable = layoutTables();
         QList<MissingRight> missing;
         // A right lacking on every table is named for the database.
         const auto add = [&](const QString &right, const QStringList &tables, bool forTriggers) {
