@@ -97,7 +97,7 @@ std::optional<bool> reportTls(const QSqlDatabase &db)
         qInfo() << "Not encrypted: the server offered no TLS" << Qt::endl;
         return false;
     }
-    qInfo() << "Encrypted:" << version << cipher << Qt::endl;
+    qInfo().noquote() << "Encrypted:" << version << cipher << Qt::endl;
     return true;
 }
 
@@ -122,7 +122,7 @@ InventoryDb::InventoryDb(const QString &connectionName, const QString &databaseN
     int failure = DbError::ConnectionFailed;
     if (db->open()) {
         const std::optional<bool> encrypted = reportTls(*db);
-        // A server that was to be verified is refused before anything is sent to it.
+        // A server that was to be verified is refused before any statement of the run.
         if (encrypted == false && !caFile.isEmpty()) {
             recordDbFailure(QSqlError());
             failure = DbError::NotEncrypted;
