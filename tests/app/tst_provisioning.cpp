@@ -472,7 +472,9 @@ void TestProvisioning::shouldEndWaitForLockedTable()
         QVERIFY(admin->killSession(session));
     }
     const bool mysql = testdatabase::isMySql(admin->database());
-    QTEST(waitForRun(dialog), mysql ? "mysqlMessage" : "message");
+    // Over TLS the library reports the end of the session as a TLS error.
+    QTEST(waitForRun(dialog).replace(QStringLiteral("<br>2026"), QStringLiteral("<br>2013")),
+          mysql ? "mysqlMessage" : "message");
     QVERIFY(admin->exec(QStringLiteral("UNLOCK TABLES")));
 
     QCOMPARE(press(dialog, QStringLiteral("clerk"), QStringLiteral("secret")), Success);
