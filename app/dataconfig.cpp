@@ -9,6 +9,11 @@
 #include "settings/connectionsettings.h"
 #include "settings/settingsfile.h"
 
+#include <QFile>
+#include <QFileInfo>
+
+#include <optional>
+
 namespace {
 
 // The file keeps one "key:value" per line: a ':' would cut the value short when it is read
@@ -17,6 +22,28 @@ bool fitsSettingsFormat(const QString &value)
 {
     return !value.contains(QLatin1Char(':')) && !value.contains(QLatin1Char('\n')) &&
            !value.contains(QLatin1Char('\r'));
+}
+
+// The CA certificate's line takes all after its key, a Windows drive's ':' too; the driver's
+// options are separated by ';'.
+bool fitsCaFileFormat(const QString &path)
+{
+    return !path.contains(QLatin1Char(';')) && !path.contains(QLatin1Char('\n')) &&
+           !path.contains(QLatin1Char('\r'));
+}
+
+// Why the certificate cannot be used, or nothing where it can be read (an empty path: none).
+std::optional<FileProblem> caFileProblem(const QString &path)
+{
+    if (path.isEmpty())
+        return std::nullopt;
+    QFile file(path);
+    const QFileInfo info(path);
+    if (info.isDir())
+        return FileProblem{info.absoluteFilePath(), QStringLiteral("Is a directory")};
+    if (!file.open(QIODevice::ReadOnly))
+        return FileProblem{info.absoluteFilePath(), file.errorString()};
+    return std::nullopt;
 }
 
 } // namespace
@@ -32,6 +59,7 @@ DataConfig::DataConfig(QWidget *parent) : QDialog(parent), ui(std::make_unique<D
     ui->lineEdit_DataConfigHost->setText(ConnectionSettings::dbHost);
     ui->lineEdit_DataConfigUser->setText(ConnectionSettings::dbUser);
     ui->lineEdit_DataConfigPass->setText(ConnectionSettings::dbPassword);
+    ui->lineEdit_DataConfigCa->setText(ConnectionSettings::dbCaFile);
 }
 
 DataConfig::~DataConfig() = default;
@@ -42,6 +70,7 @@ void DataConfig::accept()
     const QString host = ui->lineEdit_DataConfigHost->text();
     const QString user = ui->lineEdit_DataConfigUser->text();
     const QString password = ui->lineEdit_DataConfigPass->text();
+    const QString caFile = ui->lineEdit_DataConfigCa->text();
 
     if (host.isEmpty()) {
         showError(ui->DataConfigErrorLabel, tr(DataConfigMessage::HostMissing));
@@ -55,6 +84,15 @@ void DataConfig::accept()
         showError(ui->DataConfigErrorLabel, tr(DataConfigMessage::NotStorable));
         return;
     }
+    if (!fitsCaFileFormat(caFile)) {
+        showError(ui->DataConfigErrorLabel, tr(DataConfigMessage::CaNotStorable));
+        return;
+    }
+    if (const std::optional<FileProblem> problem = caFileProblem(caFile)) {
+        showError(ui->DataConfigErrorLabel,
+                  withReason(tr(DataConfigMessage::CaUnreadable), fileReason(*problem)));
+        return;
+    }
     // Only what differs from the values read is written, so a line that reads differently from
     // what it holds (MySQLp:ab:cd reads as empty) survives a change of another value.
     SettingsChanges changes;
@@ -64,8 +102,10 @@ void DataConfig::accept()
         changes.user = user;
     if (password != ConnectionSettings::dbPassword)
         changes.password = password;
+    if (caFile != ConnectionSettings::dbCaFile)
+        changes.caFile = caFile;
     // Nothing to store: the file is left alone even if it holds other values than memory.
-    if (!changes.host && !changes.user && !changes.password) {
+    if (!changes.host && !changes.user && !changes.password && !changes.caFile) {
         QDialog::reject();
         return;
     }

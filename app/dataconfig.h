@@ -11,9 +11,9 @@ class DataConfig;
 }
 using DataConfigForm = Ui::DataConfig;
 
-// Edits the three connection settings. It opens with the values in ConnectionSettings and,
-// on OK, stores changed values in the settings file; it never changes ConnectionSettings
-// itself, so the caller reads the file again after an Accepted close.
+// Edits the connection settings and the server's CA certificate. It opens with the values in
+// ConnectionSettings and, on OK, stores changed values in the settings file; it never changes
+// ConnectionSettings itself, so the caller reads the file again after an Accepted close.
 class DataConfig : public QDialog
 {
     Q_OBJECT

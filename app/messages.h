@@ -35,6 +35,13 @@
       "connection under \"Database Configuration\" (or save the file as \"ANSI\") to "            \
       "mend that.")                                                                                \
     M(SetupMessage, ConnectionLost, "The database connection was lost. Please try again later.")   \
+    M(SetupMessage, NotEncrypted,                                                                  \
+      "The server offers no encrypted connection (TLS), so it cannot be verified against the "     \
+      "CA certificate %1, and nothing was changed. Turn TLS on at the server, or clear the CA "    \
+      "certificate under \"Database Configuration\".")                                             \
+    M(SetupMessage, CertificateRejected,                                                           \
+      "The server's certificate could not be verified against the CA certificate %1, so "         \
+      "nothing was changed.")                                                                      \
     M(SetupMessage, DuplicateUser,                                                                 \
       "There is already a user with that username, please choose another.")                        \
     M(SetupMessage, UsernameRefused,                                                               \
@@ -113,6 +120,9 @@
     M(DataConfigMessage, HostMissing, "You must enter a hostname.")                                \
     M(DataConfigMessage, UserMissing, "You must enter a username.")                                \
     M(DataConfigMessage, NotStorable, "The values may not contain ':' or line breaks.")            \
+    M(DataConfigMessage, CaNotStorable,                                                            \
+      "The path of the CA certificate may not contain ';' or line breaks.")                        \
+    M(DataConfigMessage, CaUnreadable, "The CA certificate could not be read. Nothing was saved.") \
     M(DataConfigMessage, ReadFailed,                                                               \
       "The configuration file could not be read. Nothing was saved.")                              \
     M(DataConfigMessage, CreateFailed,                                                             \

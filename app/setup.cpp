@@ -13,6 +13,7 @@
 #include "settings/settingsfile.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QGuiApplication>
 #include <QStyleHints>
 
@@ -37,6 +38,12 @@ QString encodingHint(int code)
     if (code != DbError::ConnectionFailed || systemIsUtf8 || !keyLinesLookLikeUtf8())
         return {};
     return QStringLiteral("<br>") + setup::tr(SetupMessage::ConfigLooksUtf8);
+}
+
+// The CA certificate that the run verified the server against, as the system shows paths.
+QString caFileName()
+{
+    return QDir::toNativeSeparators(ConnectionSettings::dbCaFile).toHtmlEscaped();
 }
 
 } // namespace
@@ -79,6 +86,10 @@ QString setup::failureMessage(int code)
         return tr(SetupMessage::DuplicateUser);
     case DbError::ValueRefused:
         return tr(SetupMessage::UsernameRefused);
+    case DbError::NotEncrypted:
+        return tr(SetupMessage::NotEncrypted).arg(caFileName());
+    case DbError::CertificateRejected:
+        return tr(SetupMessage::CertificateRejected).arg(caFileName());
     default:
         return tr(SetupMessage::UnknownError);
     }

@@ -32,6 +32,7 @@ int classifyError(const QSqlError &error)
         return DbError::ConnectionFailed;
     case 2006:
     case 2013:
+    case 2026: // over TLS, a connection that the server closed ends in a TLS error
         return DbError::ConnectionLost;
     case 1050:
         return DbError::TableExists;

@@ -13,6 +13,9 @@ enum : int {
     DuplicateEntry = 4,
     NotSupported = 5,
     ValueRefused = 6, // a value the column cannot hold, refused by a strict session
+    // With a CA certificate given: the server offered no TLS, or its certificate failed the check.
+    NotEncrypted = 7,
+    CertificateRejected = 8,
     NoErrorNumber = 100,
     Unclassified = -100,
 };

@@ -2,12 +2,17 @@
 
 #include "db/clientplugins.h"
 #include "db/dberror.h"
+#include "db/tlsoptions.h"
 #include "settings/connectionsettings.h"
 
 #include <QDebug>
+#include <QLibraryInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QVersionNumber>
+
+#include <optional>
 
 namespace {
 
@@ -18,7 +23,18 @@ constexpr int Port = 3306; // the settings file has no port
 // connect, one that stops answering for as long as TCP keeps trying; a read or write that runs
 // out ends the statement as a lost connection.
 const QString ConnectOptions = QStringLiteral(
-    "MYSQL_OPT_CONNECT_TIMEOUT=10;MYSQL_OPT_READ_TIMEOUT=30;MYSQL_OPT_WRITE_TIMEOUT=30");
+    "MYSQL_OPT_CONNECT_TIMEOUT=10;MYSQL_OPT_READ_TIMEOUT=30;MYSQL_OPT_WRITE_TIMEOUT=30;");
+// The library fails a TLS handshake that it was asked to verify with this client error.
+constexpr int TlsFailed = 2026;
+
+// The driver can ask the library to check the server's host name against its certificate
+// only from Qt 6.6 on; before, only the certificate chain is verified.
+QString hostNameCheck()
+{
+    if (QLibraryInfo::version() < QVersionNumber(6, 6))
+        return {};
+    return QStringLiteral(";MYSQL_OPT_SSL_VERIFY_SERVER_CERT=TRUE");
+}
 // Another session holding a table (the Quorvo application in the middle of a transaction, say)
 // would otherwise keep a statement waiting for a day, the server's default. Both limits stay
 // below the read timeout, so a lock wait ends with the server's own refusal.
@@ -68,6 +84,30 @@ bool applySessionSettings(const QSqlDatabase &db)
     return true;
 }
 
+// Names the session's TLS version and cipher in the debug output. False where the session is in
+// clear text: the server offered no TLS, and the library went on without it. Nothing where the
+// server could not be asked (the reason is logged).
+std::optional<bool> reportTls(const QSqlDatabase &db)
+{
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral(
+            "SHOW SESSION STATUS WHERE Variable_name IN ('Ssl_version', 'Ssl_cipher')"))) {
+        logFailure(query.lastError());
+        return std::nullopt;
+    }
+    QString version;
+    QString cipher;
+    while (query.next())
+        (query.value(0).toString() == QLatin1String("Ssl_cipher") ? cipher : version) =
+            query.value(1).toString();
+    if (cipher.isEmpty()) {
+        qInfo() << "Not encrypted: the server offered no TLS" << Qt::endl;
+        return false;
+    }
+    qInfo().noquote() << "Encrypted:" << version << cipher << Qt::endl;
+    return true;
+}
+
 } // namespace
 
 InventoryDb::InventoryDb(const QString &connectionName, const QString &databaseName)
@@ -82,24 +122,36 @@ InventoryDb::InventoryDb(const QString &connectionName, const QString &databaseN
     db->setUserName(ConnectionSettings::dbUser);
     db->setPassword(ConnectionSettings::dbPassword);
     db->setPort(Port);
-    db->setConnectOptions(ConnectOptions);
+    const QString &caFile = ConnectionSettings::dbCaFile;
+    db->setConnectOptions(ConnectOptions + tlsoptions::connectOptions(caFile) +
+                          (caFile.isEmpty() ? QString() : hostNameCheck()));
     clientplugins::offerToLibrary();
+    int failure = DbError::ConnectionFailed;
     if (db->open()) {
-        if (applySessionSettings(*db))
+        const std::optional<bool> encrypted = reportTls(*db);
+        // A server that was to be verified is refused before any statement of the run.
+        if (encrypted == false && !caFile.isEmpty()) {
+            recordDbFailure(QSqlError());
+            failure = DbError::NotEncrypted;
+        } else if (encrypted && applySessionSettings(*db)) {
             return;
+        }
     } else {
         logFailure(db->lastError());
+        if (!caFile.isEmpty() && sqlErrorNumber(db->lastError()) == TlsFailed)
+            failure = DbError::CertificateRejected;
     }
     // removeDatabase warns while a handle of the connection is alive, and leaves that handle
     // unusable: the handle goes first.
     db.reset();
     QSqlDatabase::removeDatabase(connectionName);
-    throw int{DbError::ConnectionFailed};
+    throw int{failure};
 }
 
 void InventoryDb::lookUpDrivers()
 {
     QSqlDatabase::drivers();
+    tlsoptions::skipSystemCaBundle();
 }
 
 InventoryDb::~InventoryDb()

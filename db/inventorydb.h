@@ -15,7 +15,9 @@
 class QSqlDatabase;
 
 // The one connection of the setup tool to the inventory database. It exists only while its
-// connection is open: the constructor opens it or throws DbError::ConnectionFailed.
+// connection is open: the constructor opens it or throws DbError::ConnectionFailed. It uses TLS
+// wherever the server offers it; with a CA certificate in ConnectionSettings it verifies the
+// server against it and throws DbError::CertificateRejected or DbError::NotEncrypted instead.
 //
 // Every failure of an operation is thrown as a plain int DbError code; operations that send SQL
 // return true otherwise.
@@ -36,7 +38,7 @@ public:
     // thread-local state behind, whose clean-up at the end of a thread the Windows (mingw-w64)
     // runtime may run after that state's memory is gone, crashing the thread as it ends. The
     // driver plugin and the client library themselves load when a connection is made, in the
-    // thread that makes it.
+    // thread that makes it. Sets the process's TLS environment too, before other threads run.
     static void lookUpDrivers();
     InventoryDb &operator=(const InventoryDb &) = delete;
 

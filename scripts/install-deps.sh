@@ -8,7 +8,7 @@ set -euo pipefail
 packages=(
     cmake g++ make pkgconf dpkg-dev lintian
     qt6-base-dev libqt6sql6-mysql
-    mariadb-server-core mariadb-client
+    mariadb-server-core mariadb-client openssl
     python3
     xvfb xdotool x11-xserver-utils imagemagick fonts-dejavu-core
     tesseract-ocr tesseract-ocr-eng

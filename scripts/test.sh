@@ -17,6 +17,8 @@ cmake --build "$root/build" -j"$(nproc)"
 # the other tests pass either way.
 source "$root/scripts/throwaway-server.sh"
 export QUORVO_DB_BINLOG=1
+# MariaDB 11.8 with a certificate that can be verified, for the cases of a CA certificate.
+export QUORVO_DB_OWN_CA=1
 export QUORVO_TEST_DB_USER=quorvo_test
 export QUORVO_TEST_DB_PASSWORD=quorvo-test-password
 main_host=${QUORVO_DB_ADDRESS:-127.0.0.1}

@@ -12,7 +12,11 @@
 #
 # Each server gets the database ozrinventory and an account USER with all privileges (and the
 # right to grant them, for accounts of a test's own). QUORVO_DB_BINLOG=1 switches binary logging
-# on for the MariaDB servers, as replicated servers run; MySQL logs by default. Every server
+# on for the MariaDB servers, as replicated servers run; MySQL logs by default.
+# QUORVO_DB_OWN_CA=1 gives MariaDB 11.8 a certificate signed by a CA of its own (DIR/tls/ca.pem,
+# which @@ssl_ca names), as an administrator sets one up; otherwise it makes a self-signed one
+# at every start. MySQL always has its own (ca.pem in its data folder); MariaDB 10.11 offers no
+# TLS. Every server
 # started here is stopped and its folder removed when the calling script exits, whatever the
 # outcome.
 
@@ -53,6 +57,20 @@ throwaway_server() {
     "$throwaway_scripts/mariadb-server.sh" sql "$throwaway_dir" "$(throwaway_account_sql "$user" "$password")"
 }
 
+# Makes DIR/tls with a CA and a certificate for ADDRESS signed by it; prints the server's options.
+throwaway_own_ca() {
+    local dir=$1/tls address=$2
+    mkdir -p "$dir"
+    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Quorvo test CA" \
+        -keyout "$dir/ca-key.pem" -out "$dir/ca.pem" 2>/dev/null
+    openssl req -newkey rsa:2048 -nodes -subj "/CN=$address" -keyout "$dir/server-key.pem" \
+        -out "$dir/server.csr" 2>/dev/null
+    openssl x509 -req -in "$dir/server.csr" -CA "$dir/ca.pem" -CAkey "$dir/ca-key.pem" \
+        -CAcreateserial -days 2 -extfile <(echo "subjectAltName=IP:$address") \
+        -out "$dir/server-cert.pem" 2>/dev/null
+    echo "--ssl-ca=$dir/ca.pem --ssl-cert=$dir/server-cert.pem --ssl-key=$dir/server-key.pem"
+}
+
 throwaway_peer() {
     local kind=$1 purpose=$2 user=$3 password=$4 offset=1 dir log
     [[ $kind == mysql ]] && offset=2
@@ -63,6 +81,10 @@ throwaway_peer() {
     local options=()
     if [[ $kind == mariadb && ${QUORVO_DB_BINLOG:-0} == 1 ]]; then
         options=(--log-bin="$dir/binlog" --server-id=1)
+    fi
+    if [[ $kind == mariadb && ${QUORVO_DB_OWN_CA:-0} == 1 ]]; then
+        read -ra tls <<<"$(throwaway_own_ca "$dir" "$throwaway_peer_address")"
+        options+=("${tls[@]}")
     fi
     if ! "$throwaway_scripts/peer-server.sh" "$kind" start "$dir" "$throwaway_peer_address" \
         "${options[@]}" >"$log" 2>&1; then

@@ -8,4 +8,7 @@ namespace ConnectionSettings {
 inline QString dbHost;     // key "hname"
 inline QString dbUser;     // key "MySQLu"
 inline QString dbPassword; // key "MySQLp"
+// The server's CA certificate, a path (relative to the working directory); empty where the server
+// is not verified. The Quorvo application passes over its key line as over any other.
+inline QString dbCaFile; // key "MySQLca"
 } // namespace ConnectionSettings

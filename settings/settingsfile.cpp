@@ -20,6 +20,7 @@ namespace {
 const QString HostKey = QStringLiteral("hname");
 const QString UserKey = QStringLiteral("MySQLu");
 const QString PasswordKey = QStringLiteral("MySQLp");
+const QString CaFileKey = QStringLiteral("MySQLca");
 
 // A byte order mark names the file's encoding; it belongs to no line.
 const QByteArray Utf8Mark = QByteArrayLiteral("\xEF\xBB\xBF");
@@ -267,6 +268,9 @@ bool loadSettingsFile(const QString &fileName, FileProblem *problem)
         } else if (key == PasswordKey) {
             // A password line with other than exactly one ':' reads as the empty password.
             ConnectionSettings::dbPassword = fields.size() == 2 ? fields.at(1) : QString();
+        } else if (key == CaFileKey) {
+            // All after the key's ':': a Windows path holds one of its own (C:\...).
+            ConnectionSettings::dbCaFile = fields.mid(1).join(QLatin1Char(':'));
         }
     }
     return true;
@@ -331,10 +335,10 @@ RewriteFailure rewriteSettingsFile(const QString &fileName, const SettingsChange
         const QString &unchanged;
         bool present;
     };
-    std::array<Key, 3> keys{
-        {{HostKey, changes.host, ConnectionSettings::dbHost, false},
-         {UserKey, changes.user, ConnectionSettings::dbUser, false},
-         {PasswordKey, changes.password, ConnectionSettings::dbPassword, false}}};
+    std::array<Key, 4> keys{{{HostKey, changes.host, ConnectionSettings::dbHost, false},
+                             {UserKey, changes.user, ConnectionSettings::dbUser, false},
+                             {PasswordKey, changes.password, ConnectionSettings::dbPassword, false},
+                             {CaFileKey, changes.caFile, ConnectionSettings::dbCaFile, false}}};
     bool encodable = true;
     QByteArray content = text->mark;
     const auto keyLine = [&](const Key &key) {
@@ -358,10 +362,13 @@ RewriteFailure rewriteSettingsFile(const QString &fileName, const SettingsChange
         content += keyLine(*key) + line.end;
     }
     // A changed value whose key has no line gets one at the end, after a line end; a new file
-    // gets all three.
+    // gets the three that the Quorvo application reads, and a CA certificate line only where
+    // there is a certificate.
     bool ended = text->lines.isEmpty() || !text->lines.last().end.isEmpty();
     for (const Key &key : keys) {
         if (key.present || !(key.value || made))
+            continue;
+        if (key.name == CaFileKey && key.value.value_or(key.unchanged).isEmpty())
             continue;
         if (!ended)
             content += text->lineEnd();

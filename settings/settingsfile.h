@@ -35,6 +35,7 @@ struct SettingsChanges
     std::optional<QString> host;
     std::optional<QString> user;
     std::optional<QString> password;
+    std::optional<QString> caFile = std::nullopt; // may be left out of a brace list
 };
 
 enum class RewriteFailure {
@@ -57,8 +58,9 @@ enum class RewriteFailure {
 
 // Rewrites the key lines of the changed values; every other byte of the file stays as it was.
 // A changed value whose key has no line gets one at the end of the file. A file that does not
-// exist is made, readable by its owner only, with all three key lines: the values left out
-// are those in ConnectionSettings, as the dialog showed them.
+// exist is made, readable by its owner only, with the three key lines of the connection (and
+// the CA certificate's where there is one): the values left out are those in
+// ConnectionSettings, as the dialog showed them.
 // The new content goes to a temporary twin (fileName + ".tmp", or beside the file that a link
 // leads to, and the link stays) and then replaces the file in one step, so a failure at any
 // point leaves the old file whole. Saves of several processes take turns on a lock file

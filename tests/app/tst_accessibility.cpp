@@ -108,6 +108,8 @@ void TestAccessibility::shouldNameEveryFieldByItsLabel_data()
         << false << QStringList{"lineEdit_DataConfigUser", "DataConfigUserL"};
     QTest::newRow("Database Password")
         << false << QStringList{"lineEdit_DataConfigPass", "DataConfigPassL"};
+    QTest::newRow("CA certificate of the server")
+        << false << QStringList{"lineEdit_DataConfigCa", "DataConfigCaL"};
 }
 
 void TestAccessibility::shouldNameEveryFieldByItsLabel()

@@ -50,6 +50,8 @@ private slots:
     void shouldStayOpenWhenSaveFails_data();
     void shouldStayOpenWhenSaveFails();
     void shouldCloseAfterFailedSaveIsRetried();
+    void shouldCheckCaCertificate_data();
+    void shouldCheckCaCertificate();
 
 private:
     // Fills a field as typed; text with control characters arrives by paste, as it would.
@@ -76,6 +78,7 @@ void TestDataConfig::init()
     ConnectionSettings::dbHost = QStringLiteral("mem-host");
     ConnectionSettings::dbUser = QStringLiteral("mem-user");
     ConnectionSettings::dbPassword = QStringLiteral("mem-password");
+    ConnectionSettings::dbCaFile.clear();
     dialog = std::make_unique<DataConfig>();
     dialog->show();
     QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
@@ -163,6 +166,12 @@ void TestDataConfig::shouldBuildForm_data()
     QTest::newRow("user label") << "DataConfigUserL"
                                 << "QLabel"
                                 << "layoutWidget" << QPoint(2, 0) << "Database Username";
+    QTest::newRow("CA certificate label") << "DataConfigCaL"
+                                          << "QLabel"
+                                          << "layoutWidget" << QPoint(4, 0) << "CA Certificate";
+    QTest::newRow("CA certificate field") << "lineEdit_DataConfigCa"
+                                          << "QLineEdit"
+                                          << "layoutWidget" << QPoint(4, 1) << QString();
     QTest::newRow("error label") << "DataConfigErrorLabel"
                                  << "QLabel"
                                  << "DataConfig" << none << QString();
@@ -214,25 +223,27 @@ void TestDataConfig::shouldCreateObjectsInFormOrder()
     QCOMPARE(namedChildren(dialog.get()), QStringList({"dialogLayout", "DataConfig_buttonBox",
                                                        "layoutWidget", "DataConfigErrorLabel"}));
     // In screen order, each label before its field, as assistive technology reads them.
-    QCOMPARE(
-        namedChildren(dialog->findChild<QWidget *>(QStringLiteral("layoutWidget"))),
-        QStringList({"gridLayout", "DataConfigHostL", "lineEdit_DataConfigHost", "DataConfigUserL",
-                     "lineEdit_DataConfigUser", "DataConfigPassL", "lineEdit_DataConfigPass"}));
+    QCOMPARE(namedChildren(dialog->findChild<QWidget *>(QStringLiteral("layoutWidget"))),
+             QStringList({"gridLayout", "DataConfigHostL", "lineEdit_DataConfigHost",
+                          "DataConfigUserL", "lineEdit_DataConfigUser", "DataConfigPassL",
+                          "lineEdit_DataConfigPass", "DataConfigCaL", "lineEdit_DataConfigCa"}));
 
-    // Tab goes from field to field in the order they were made: host, user, password.
+    // Tab goes from field to field in the order they were made: host, user, password, CA.
     auto *host = dialog->findChild<QLineEdit *>(QStringLiteral("lineEdit_DataConfigHost"));
     host->setFocus();
     QTest::keyClick(host, Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("lineEdit_DataConfigUser"));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("lineEdit_DataConfigPass"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("lineEdit_DataConfigCa"));
 }
 
 void TestDataConfig::shouldLeaveGridRowOneEmpty()
 {
     auto *grid = dialog->findChild<QGridLayout *>(QStringLiteral("gridLayout"));
     QVERIFY(grid);
-    QCOMPARE(grid->count(), 6);
+    QCOMPARE(grid->count(), 8);
     QVERIFY(!grid->itemAtPosition(1, 0));
     QVERIFY(!grid->itemAtPosition(1, 1));
     QCOMPARE(grid->contentsMargins(), QMargins(0, 0, 0, 0));
@@ -551,6 +562,34 @@ void TestDataConfig::shouldCloseAfterFailedSaveIsRetried()
     QCOMPARE(dialog->result(), int(QDialog::Accepted));
     QCOMPARE(readFile(Conf), QByteArray("# Quorvo\nhname:new-host\nMySQLu:new-user\nMySQLp:\n"));
     QVERIFY(!QFile::exists(Tmp));
+}
+
+// A certificate that cannot be read, or whose path the driver's options cannot hold, is
+// refused before anything is written.
+void TestDataConfig::shouldCheckCaCertificate_data()
+{
+    QTest::addColumn<QString>("caFile");
+    QTest::addColumn<QString>("message"); // empty: saved
+    QTest::newRow("readable file") << "ca.pem" << QString();
+    QTest::newRow("';' in the path")
+        << "a;b.pem"
+        << "The path of the CA certificate may not contain ';' or line breaks.";
+    QTest::newRow("missing file") << "none.pem"
+                                  << "The CA certificate could not be read. Nothing was saved.<br>"
+                                     "{dir}/none.pem: No such file or directory";
+}
+
+void TestDataConfig::shouldCheckCaCertificate()
+{
+    QFETCH(QString, caFile);
+    QFETCH(QString, message);
+    writeFile(QStringLiteral("ca.pem"), "-----BEGIN CERTIFICATE-----\n");
+    enter(dialog->findChild<QLineEdit *>(QStringLiteral("lineEdit_DataConfigCa")), caFile);
+    pressOk();
+    QCOMPARE(shownError(),
+             message.isEmpty() ? message : red(message.replace("{dir}", dir->path())));
+    QCOMPARE(readFile(Conf),
+             message.isEmpty() ? OnDisk + "MySQLca:" + caFile.toUtf8() + '\n' : OnDisk);
 }
 
 QTEST_MAIN(TestDataConfig)

@@ -48,6 +48,12 @@ const QString Lost = QStringLiteral("The database connection was lost. Please tr
 const QString Taken =
     QStringLiteral("There is already a user with that username, please choose another.");
 const QString Unknown = QStringLiteral("There was an unknown error.");
+const QString NotEncrypted = QStringLiteral(
+    "The server offers no encrypted connection (TLS), so it cannot be verified against the CA "
+    "certificate {ca}, and nothing was changed. Turn TLS on at the server, or clear the CA "
+    "certificate under \"Database Configuration\".");
+const QString Unverified = QStringLiteral("The server's certificate could not be verified against "
+                                          "the CA certificate {ca}, so nothing was changed.");
 const QString NoCheckout =
     QStringLiteral("The tables and triggers are in place, but a key could not be checked out and "
                    "back in through them as Quorvo does it, so no account was added.");
@@ -126,6 +132,8 @@ private slots:
     void shouldIgnoreButtonsDuringRun();
     void shouldTakeDoubleClickForOnePress();
     void shouldConnectWithSavedSettings();
+    void shouldEncryptWhereServerOffersTls_data();
+    void shouldEncryptWhereServerOffersTls();
     void shouldDestroyConnectionObjectOnce();
 
 private:
@@ -160,6 +168,7 @@ void TestProvisioning::init()
     cwd = std::make_unique<testsupport::CurrentDirectory>(dir->path());
     testsupport::writeFile(SettingsFileName,
                            settingsFile(testdatabase::host(), testdatabase::password()));
+    ConnectionSettings::dbCaFile.clear();
 }
 
 void TestProvisioning::cleanup()
@@ -470,7 +479,9 @@ void TestProvisioning::shouldEndWaitForLockedTable()
         QVERIFY(admin->killSession(session));
     }
     const bool mysql = testdatabase::isMySql(admin->database());
-    QTEST(waitForRun(dialog), mysql ? "mysqlMessage" : "message");
+    // Over TLS the library reports the end of the session as a TLS error.
+    QTEST(waitForRun(dialog).replace(QStringLiteral("<br>2026"), QStringLiteral("<br>2013")),
+          mysql ? "mysqlMessage" : "message");
     QVERIFY(admin->exec(QStringLiteral("UNLOCK TABLES")));
 
     QCOMPARE(press(dialog, QStringLiteral("clerk"), QStringLiteral("secret")), Success);
@@ -558,6 +569,63 @@ void TestProvisioning::shouldConnectWithSavedSettings()
     QCOMPARE(press(dialog, QStringLiteral("clerk"), QStringLiteral("secret")),
              because(Failed, 1045));
     QCOMPARE(accounts().size(), 1);
+}
+
+// TLS wherever the server offers it, asked of the server that demands it; with a CA certificate,
+// only to a server whose certificate it signed.
+void TestProvisioning::shouldEncryptWhereServerOffersTls_data()
+{
+    QTest::addColumn<QString>("demand");  // what the server or the account asks for
+    QTest::addColumn<QString>("ca");      // "own": the one that signed the server's certificate
+    QTest::addColumn<QString>("overTls"); // the outcome where the server offers TLS
+    QTest::addColumn<QString>("inClear"); // and where it offers none
+    QTest::newRow("offered") << ""
+                             << "" << Success << Success;
+    QTest::newRow("require_secure_transport") << "SET GLOBAL require_secure_transport = ON"
+                                              << "" << Success << because(Failed, 1045);
+    QTest::newRow("REQUIRE SSL account") << "ALTER USER '{user}'@'%' REQUIRE SSL"
+                                         << "" << Success << because(Failed, 1045);
+    QTest::newRow("right CA") << ""
+                              << "own" << Success << red(NotEncrypted);
+    QTest::newRow("wrong CA") << "" << QFINDTESTDATA("../data/unrelated-ca.pem")
+                              << because(Unverified, 2026) << red(NotEncrypted);
+}
+
+void TestProvisioning::shouldEncryptWhereServerOffersTls()
+{
+    QFETCH(QString, demand);
+    QFETCH(QString, ca);
+    const QSqlDatabase server = admin->database();
+    const bool tls = testdatabase::isMySql(server) ||
+                     testdatabase::value(server, QStringLiteral("select @@have_ssl")) == "YES";
+    if (ca == QLatin1String("own")) {
+        ca = testdatabase::value(server, QStringLiteral("select concat(if(@@ssl_ca like '/%', '', "
+                                                        "@@datadir), @@ssl_ca)"));
+        if (tls && ca == QLatin1String("NULL"))
+            QSKIP("The server's certificate is self-signed (see QUORVO_DB_OWN_CA)");
+        if (!tls)
+            ca = QFINDTESTDATA("../data/unrelated-ca.pem");
+    }
+    testdatabase::LimitedAccount account(*admin);
+    QVERIFY(account.grant(QStringLiteral("ALL PRIVILEGES"), QStringLiteral("*.*")));
+    testsupport::writeFile(SettingsFileName,
+                           QStringLiteral("hname:%1\nMySQLu:%2\nMySQLp:%3\nMySQLca:%4\n")
+                               .arg(testdatabase::host(), account.userName(),
+                                    testdatabase::LimitedAccount::Password, ca)
+                               .toUtf8());
+    const auto relax = qScopeGuard(
+        [this] { admin->exec(QStringLiteral("SET GLOBAL require_secure_transport = OFF")); });
+    QVERIFY(demand.isEmpty() || admin->exec(QString(demand).replace("{user}", account.userName())));
+
+    QFETCH(QString, overTls);
+    QFETCH(QString, inClear);
+    const QString expected = (tls ? overTls : inClear).replace(QStringLiteral("{ca}"), ca);
+    setup dialog;
+    MessageLog log;
+    QCOMPARE(press(dialog, QStringLiteral("admin"), QStringLiteral("secret")), expected);
+    // The debug output says whether the run was encrypted.
+    if (expected == Success)
+        QCOMPARE(log.texts(QtInfoMsg).first().startsWith(QStringLiteral("Encrypted: TLSv1.")), tls);
 }
 
 void TestProvisioning::shouldDestroyConnectionObjectOnce()

@@ -40,6 +40,8 @@ void TestDbError::shouldClassifyByNumberAlone_data()
     QTest::newRow("server gone away") << "2006" << driver << "Server has gone away" << 2;
     QTest::newRow("lost during query")
         << "2013" << driver << "Lost connection to server during query" << 2;
+    QTest::newRow("lost over TLS")
+        << "2026" << driver << "TLS/SSL error: unexpected eof while reading" << 2;
     QTest::newRow("table exists") << "1050" << driver << "Table 'people' already exists" << 3;
     QTest::newRow("duplicate entry") << "1062"
                                      << "QMYSQL: Unable to execute statement"

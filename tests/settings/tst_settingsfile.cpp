@@ -99,6 +99,7 @@ void TestSettingsFile::init()
     ConnectionSettings::dbHost = QStringLiteral("old-host");
     ConnectionSettings::dbUser = QStringLiteral("old-user");
     ConnectionSettings::dbPassword = QStringLiteral("old-password");
+    ConnectionSettings::dbCaFile.clear();
 }
 
 void TestSettingsFile::shouldReadKeyLines_data()
@@ -277,6 +278,15 @@ void TestSettingsFile::shouldRewriteChangedKeyLinesOnly_data()
     QTest::newRow("missing lines added in key order at the end")
         << QByteArray("MYSQLP:p\nMySQLu:u\n") << AllNew
         << QByteArray("MYSQLP:p\nMySQLu:nu\nhname:nh\nMySQLp:np\n");
+    // The CA certificate's line holds a Windows path whole.
+    QTest::newRow("CA certificate line added at the end")
+        << QByteArray("hname:h\nMySQLu:u\nMySQLp:p\n")
+        << SettingsChanges{{}, {}, {}, QStringLiteral("C:\\Quorvo\\ca.pem")}
+        << QByteArray("hname:h\nMySQLu:u\nMySQLp:p\nMySQLca:C:\\Quorvo\\ca.pem\n");
+    QTest::newRow("CA certificate line replaced whole")
+        << QByteArray("MySQLca:D:\\old.pem\nhname:h\n")
+        << SettingsChanges{{}, {}, {}, QStringLiteral("ca:1.pem")}
+        << QByteArray("MySQLca:ca:1.pem\nhname:h\n");
     QTest::newRow("missing line after a last line without line end, in the file's style")
         << QByteArray("hname:h\r\nMySQLu:u") << SettingsChanges{{}, {}, QStringLiteral("np")}
         << QByteArray("hname:h\r\nMySQLu:u\r\nMySQLp:np\r\n");
@@ -291,6 +301,8 @@ void TestSettingsFile::shouldRewriteChangedKeyLinesOnly()
 
     QCOMPARE(rewriteSettingsFile(conf(), changes), RewriteFailure::None);
     QTEST(readFile(conf()), "after");
+    QVERIFY(loadSettingsFile(conf()));
+    QCOMPARE(ConnectionSettings::dbCaFile, changes.caFile.value_or(QString()));
     QVERIFY(!QFile::exists(tmp()));
     QVERIFY(!QFile::exists(conf() + QStringLiteral(".lock")));
 #ifdef Q_OS_UNIX
