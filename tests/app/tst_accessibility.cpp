@@ -54,7 +54,7 @@ class TestAccessibility : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { installFailureAlerts(); }
+    void initTestCase() { installScreenReaderSupport(); }
     void init();
     void cleanup();
 
