@@ -123,6 +123,11 @@ public:
     }
 };
 
+QWidget *announcerOf(QLabel *label)
+{
+    return label->findChild<QWidget *>(QLatin1String(AnnouncerName), Qt::FindDirectChildrenOnly);
+}
+
 } // namespace
 
 void installScreenReaderSupport()
@@ -144,14 +149,15 @@ void addAnnouncer(QLabel *label)
 
 void announceOutcome(QLabel *label)
 {
-    auto *announcer =
-        label->findChild<QWidget *>(QLatin1String(AnnouncerName), Qt::FindDirectChildrenOnly);
+    QWidget *announcer = announcerOf(label);
+    if (!announcer)
+        return;
+    // Screen readers speak a notification when it appears; one with nothing to say stays hidden.
+    announcer->hide();
     const QString spoken = QAccessible::queryAccessibleInterface(label)->text(QAccessible::Name);
-    if (!announcer || spoken.isEmpty())
+    if (spoken.isEmpty())
         return;
     announcer->setAccessibleName(spoken);
-    // Screen readers speak a notification when it appears.
-    announcer->hide();
     announcer->show();
 }
 
@@ -159,8 +165,11 @@ void announceFailure(QLabel *label)
 {
     label->setProperty(FailureProperty, label->text());
     // Hiding and showing at once changes nothing on screen (the layout runs later, once), but
-    // tells assistive technology that the alert has appeared.
+    // tells assistive technology that the alert has appeared. The companion goes first, so that
+    // it does not reappear with the label under the last outcome's name.
     if (label->isVisible()) {
+        if (QWidget *announcer = announcerOf(label))
+            announcer->hide();
         label->hide();
         label->show();
     }
