@@ -128,6 +128,30 @@ QWidget *announcerOf(QLabel *label)
     return label->findChild<QWidget *>(QLatin1String(AnnouncerName), Qt::FindDirectChildrenOnly);
 }
 
+// A screen reader hears nothing of a window before it is first active: an outcome shown while the
+// window is made is announced then.
+class AnnounceWhenActive : public QObject
+{
+public:
+    static constexpr const char *Name = "announceWhenActive";
+
+    explicit AnnounceWhenActive(QLabel *label) : QObject(label)
+    {
+        setObjectName(QLatin1String(Name));
+        label->window()->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject *window, QEvent *event) override
+    {
+        if (event->type() == QEvent::WindowActivate) {
+            window->removeEventFilter(this);
+            deleteLater();
+            announceOutcome(static_cast<QLabel *>(parent()));
+        }
+        return false;
+    }
+};
+
 } // namespace
 
 void installScreenReaderSupport()
@@ -157,6 +181,11 @@ void announceOutcome(QLabel *label)
     const QString spoken = QAccessible::queryAccessibleInterface(label)->text(QAccessible::Name);
     if (spoken.isEmpty())
         return;
+    if (!label->window()->isVisible()) {
+        if (!label->findChild<QObject *>(QLatin1String(AnnounceWhenActive::Name)))
+            new AnnounceWhenActive(label);
+        return;
+    }
     announcer->setAccessibleName(spoken);
     announcer->show();
 }

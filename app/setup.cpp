@@ -231,8 +231,9 @@ void setup::finishRun(const RunResult &result)
         if (result.added) {
             ui->label->setText(tr(SetupMessage::Done));
             announceOutcome(ui->label);
-        } else
+        } else {
             showError(ui->label, tr(SetupMessage::UserNotAdded));
+        }
     } else {
         // The server's own reason goes on the next line.
         const QString message = failureMessage(result.error);

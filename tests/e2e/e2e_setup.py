@@ -474,14 +474,15 @@ class SetupWindowTest(unittest.TestCase):
         skipped = os.path.join(OPTIONS.artifacts, "screen-reader-skipped")
         bus = self.accessibility_bus()
         try:
-            orca = xsession.ScreenReader(self.xserver, bus)
+            orca = xsession.ScreenReader(self.xserver, bus,
+                                         os.path.join(OPTIONS.artifacts, "orca.log"))
         except xsession.DriverError as error:
             with open(skipped, "w") as f:
                 f.write(str(error))
             self.skipTest(f"Orca cannot run: {error}")
         if os.path.exists(skipped):
             os.remove(skipped)
-        self.addCleanup(orca.stop, os.path.join(OPTIONS.artifacts, "orca.log"))
+        self.addCleanup(orca.stop)
         window = self.start(settings_text(WRONG_HOST, self.db), env=bus.env)
         # The window's own text is read when it is activated; a field entered by Tab by its name.
         window.focus()

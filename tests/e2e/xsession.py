@@ -353,7 +353,7 @@ class ScreenReader:
 
     SPEECH = re.compile(r"SPEECH OUTPUT: '(.*?)' ?\{'", re.DOTALL)
 
-    def __init__(self, xserver, bus):
+    def __init__(self, xserver, bus, log_path):
         if not (shutil.which("orca") and shutil.which("speech-dispatcher")):
             raise DriverError("orca or speech-dispatcher is missing (scripts/install-deps.sh)")
         # Orca does not start beside another Orca of the same user.
@@ -363,23 +363,21 @@ class ScreenReader:
         self.home = tempfile.TemporaryDirectory(prefix="quorvo-orca-")
         home = self.home.name
         os.makedirs(os.path.join(home, ".config", "speech-dispatcher"))
-        os.makedirs(os.path.join(home, "run"), mode=0o700)
         with open(os.path.join(home, ".asoundrc"), "w") as f:
             f.write("pcm.!default { type null }\n")
         with open(os.path.join(home, ".config", "speech-dispatcher", "speechd.conf"), "w") as f:
-            f.write('AudioOutputMethod "alsa"\nAddModule "espeak-ng" "sd_espeak-ng" '
-                    '"espeak-ng.conf"\nDefaultModule espeak-ng\n')
-        self.log_path = os.path.join(home, "orca.log")
-        env = dict(xserver.env(), **bus.env, HOME=home, XDG_RUNTIME_DIR=os.path.join(home, "run"),
-                   XDG_CONFIG_HOME=os.path.join(home, ".config"))
-        # Orca writes its log through a buffer that it flushes only when full, but line by line
-        # to a terminal: so it writes to a terminal whose other end copies into the log.
+            f.write('AudioOutputMethod "alsa"\n')
+        # Orca flushes its log only when the buffer is full, but line by line to a terminal: so
+        # it writes to a terminal whose other end copies into the log.
+        self.log_path, self.log = log_path, open(log_path, "wb", buffering=0)
         self.terminal, self.other_end = os.openpty()
         tty.setraw(self.other_end)
         threading.Thread(target=self._copy_log, daemon=True).start()
-        self.process = subprocess.Popen(["orca", "--debug-file", os.ttyname(self.other_end)],
-                                        env=env, stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.DEVNULL, start_new_session=True)
+        self.process = subprocess.Popen(
+            ["orca", "--debug-file", os.ttyname(self.other_end)], stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL, start_new_session=True,
+            env=dict(xserver.env(), **bus.env, HOME=home, XDG_RUNTIME_DIR=home,
+                     XDG_CONFIG_HOME=os.path.join(home, ".config")))
         self.heard = 0
         try:
             self.wait_for("Screen reader on.", 60)
@@ -388,21 +386,15 @@ class ScreenReader:
             raise
 
     def _copy_log(self):
-        with open(self.log_path, "ab") as log:
-            while True:
-                try:
-                    chunk = os.read(self.terminal, 65536)
-                except OSError:
-                    return
-                log.write(chunk)
-                log.flush()
+        try:
+            while chunk := os.read(self.terminal, 65536):
+                self.log.write(chunk)
+        except OSError:
+            pass
 
     def utterances(self):
-        try:
-            with open(self.log_path, errors="replace") as log:
-                return [normalise(text) for text in self.SPEECH.findall(log.read())]
-        except FileNotFoundError:
-            return []
+        with open(self.log_path, errors="replace") as log:
+            return [normalise(text) for text in self.SPEECH.findall(log.read())]
 
     def wait_for(self, text, timeout=45.0):
         """Waits until Orca says text after what it was last heard saying, and moves past it."""
@@ -412,19 +404,18 @@ class ScreenReader:
                          if spoken[i] == normalise(text)), None)
         self.heard = wait_until(said, timeout, f"Orca to say {text!r}", 0.2)
 
-    def stop(self, keep_log=None):
+    def stop(self):
         stop_process(self.process)
-        os.close(self.other_end)
-        os.close(self.terminal)
-        if keep_log and os.path.exists(self.log_path):
-            shutil.copy(self.log_path, keep_log)
         # Orca's speech server leaves its session; its pid file says which process it is.
         try:
-            with open(os.path.join(self.home.name, "run", "speech-dispatcher", "pid",
+            with open(os.path.join(self.home.name, "speech-dispatcher", "pid",
                                    "speech-dispatcher.pid")) as f:
                 os.kill(int(f.read()), signal.SIGTERM)
         except (OSError, ValueError):
             pass
+        os.close(self.other_end)
+        os.close(self.terminal)
+        self.log.close()
         self.home.cleanup()
 
 
