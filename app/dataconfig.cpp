@@ -3,6 +3,7 @@
 #include "ui_dataconfig.h"
 
 #include "app/busycursor.h"
+#include "app/failurealert.h"
 #include "app/fittocontents.h"
 #include "app/messages.h"
 #include "app/showerror.h"
@@ -52,6 +53,7 @@ DataConfig::DataConfig(QWidget *parent) : QDialog(parent), ui(std::make_unique<D
 {
     ui->setupUi(this);
     new FitToContents(this);
+    addAnnouncer(ui->DataConfigErrorLabel);
     // What is typed first goes into the first field, not to OK, which comes first in the Tab
     // order.
     ui->lineEdit_DataConfigHost->setFocus();

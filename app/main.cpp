@@ -8,7 +8,7 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    installFailureAlerts();
+    installScreenReaderSupport();
     // The Windows package has the client library's login plugins beside the program.
     useClientPlugins(
         QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("plugin")));

@@ -3,6 +3,7 @@
 #include "ui_setup.h"
 
 #include "app/dataconfig.h"
+#include "app/failurealert.h"
 #include "app/fittocontents.h"
 #include "app/messages.h"
 #include "app/provisioningrun.h"
@@ -53,6 +54,7 @@ setup::setup(QWidget *parent)
 {
     ui->setupUi(this);
     new FitToContents(this);
+    addAnnouncer(ui->label);
     // What is typed first goes into the first field, not to OK, which comes first in the Tab
     // order.
     ui->lineEdit_username->setFocus();
@@ -115,10 +117,11 @@ void setup::config()
     DataConfig dialog;
     if (dialog.exec() != QDialog::Accepted)
         return;
-    readSettings(ui->label);
+    // The file has just been written: a failure to read it back is left to the next run.
+    loadSettingsFile();
     QMetaObject::invokeMethod(run.get(), [worker = run.get()] { worker->discardConnection(); });
-    // Replaces whatever the reading showed: the file has just been written.
     ui->label->setText(tr(SetupMessage::ConfigSaved));
+    announceOutcome(ui->label);
 }
 
 void setup::accept()
@@ -236,10 +239,12 @@ void setup::finishRun(const RunResult &result)
         showError(ui->label, withReason(checkoutFailureMessage(),
                                         checkoutFailureReason(*result.checkoutFailure)));
     } else if (result.error == 0) {
-        if (result.added)
+        if (result.added) {
             ui->label->setText(tr(SetupMessage::Done));
-        else
+            announceOutcome(ui->label);
+        } else {
             showError(ui->label, tr(SetupMessage::UserNotAdded));
+        }
     } else {
         // The server's own reason goes on the next line.
         const QString message = failureMessage(result.error);

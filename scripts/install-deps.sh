@@ -14,6 +14,8 @@ packages=(
     tesseract-ocr tesseract-ocr-eng
     # The end-to-end test also reads the window as a screen reader does, over AT-SPI.
     at-spi2-core python3-pyatspi dbus-daemon
+    # ... and is heard through a real screen reader, Orca, with a speech server and a voice.
+    orca speech-dispatcher speech-dispatcher-espeak-ng
 )
 
 missing=()

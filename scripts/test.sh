@@ -69,6 +69,10 @@ for pass in "${passes[@]}"; do
     run_tests "${pass%|*}" "${pass#*|}" -L db
 done
 
+# The end-to-end test skips its screen reader case, and says why here, where Orca cannot run.
+orca_skipped=$root/build/tests/e2e/artifacts/screen-reader-skipped
+[[ -s $orca_skipped ]] && skipped+=("Orca (end-to-end test): skipped, $(cat "$orca_skipped")")
+
 echo
 echo "Summary:"
 printf '  %s\n' "${summary[@]}" "${skipped[@]}"

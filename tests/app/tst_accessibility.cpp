@@ -54,7 +54,7 @@ class TestAccessibility : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { installFailureAlerts(); }
+    void initTestCase() { installScreenReaderSupport(); }
     void init();
     void cleanup();
 
@@ -157,6 +157,10 @@ void TestAccessibility::shouldAlertReadableFailures()
     QCOMPARE(iface->role(), QAccessible::StaticText);
     ShowRecorder shown;
     label->installEventFilter(&shown);
+    // The object that screen readers speak by itself; it is no part of the window.
+    auto *announcer = label->findChild<QWidget *>(QStringLiteral("outcomeAnnouncer"));
+    announcer->installEventFilter(&shown);
+    QCOMPARE(accessible(announcer)->parent(), accessible(qApp));
 
     window(inSetup)->findChild<QLineEdit *>()->clear();
     for (int press = 0; press < 2; ++press)
@@ -164,7 +168,10 @@ void TestAccessibility::shouldAlertReadableFailures()
     QCOMPARE(iface->role(), QAccessible::AlertMessage);
     const QString message = QString::fromUtf8(QTest::currentDataTag()).section(u',', 0, 0);
     QCOMPARE(iface->text(QAccessible::Name), QStringLiteral("Error: ") + message);
-    QCOMPARE(shown.roles, QList<QAccessible::Role>(2, QAccessible::AlertMessage));
+    QCOMPARE(shown.roles,
+             (QList<QAccessible::Role>{QAccessible::AlertMessage, QAccessible::Notification,
+                                       QAccessible::AlertMessage, QAccessible::Notification}));
+    QCOMPARE(accessible(announcer)->text(QAccessible::Name), iface->text(QAccessible::Name));
 
     static const QRegularExpression font(QStringLiteral("^<font color='(#[0-9a-f]{6})'>"));
     const QColor red(font.match(label->text()).captured(1));
@@ -200,6 +207,9 @@ void TestAccessibility::shouldStartInTheFirstField()
         window(inSetup)->show();
         QVERIFY(QTest::qWaitForWindowActive(window(inSetup)));
         QCOMPARE(QApplication::focusWidget()->objectName(), QString::fromLatin1(field));
+        // Selected once the focus has been told: typing replaces the host.
+        QTRY_COMPARE(static_cast<QLineEdit *>(QApplication::focusWidget())->selectedText(),
+                     inSetup ? QString() : QStringLiteral("127.0.0.253"));
         window(inSetup)->hide();
     }
 }
