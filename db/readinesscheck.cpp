@@ -56,6 +56,7 @@ const Probe Probes[] = {
 };
 const Probe &SelectProbe = Probes[0];
 const Probe &UpdateProbe = Probes[2];
+const Probe &CreateProbe = Probes[4]; // the one a table that does not exist yet passes
 const QString Prepare = QStringLiteral("PREPARE quorvo_probe FROM '%1'");
 const QString Deallocate = QStringLiteral("DEALLOCATE PREPARE quorvo_probe");
 constexpr int DeniedOnDatabase = 1044;
@@ -85,7 +86,7 @@ const char *const ReferencesRight = "REFERENCES";
 // Whether the server would create a trigger on p_k, asked without creating one. Servers check
 // SUPER where binary logging asks for it (1419), then TRIGGER on the table (1142), and only then
 // that the table exists (1146) and the trigger it is to follow (MariaDB 4031, MySQL 3011),
-// which never does.
+// which never does: it is always refused.
 const QString TriggerProbe =
     QStringLiteral("create trigger quorvo_probe before insert on p_k for each row follows "
                    "quorvo_none set @quorvo_probe = 1");
@@ -146,6 +147,9 @@ struct TriggerAnswer
 class RightsQuestions
 {
 public:
+    // The tables there are: a question on any other is refused (1146 where the right is held).
+    explicit RightsQuestions(QSet<QString> tables) : existing(std::move(tables)) {}
+
     // SELECT, INSERT, UPDATE, DELETE and CREATE on every table, as the session has them.
     void askRights()
     {
@@ -202,15 +206,18 @@ public:
     void send(const QSqlDatabase &db)
     {
         // The one prepared statement goes after the last question that prepares it. A refused
-        // PREPARE leaves none behind, and its DEALLOCATE is refused in turn, which tells nothing.
+        // PREPARE leaves none behind, and its DEALLOCATE is refused in turn (as expected where
+        // that one is), which tells nothing.
         const auto lastPrepare =
             std::find_if(statements.crbegin(), statements.crend(),
                          [](const QString &statement) { return statement.startsWith(u"PREPARE"); });
         const qsizetype deallocateAt = std::distance(lastPrepare, statements.crend());
         statements.insert(deallocateAt, Deallocate);
         answers.insert(deallocateAt, [](const StatementOutcome &) {});
+        refusals.insert(deallocateAt, refusals.value(deallocateAt - 1));
 
-        const QList<StatementOutcome> outcomes = sendBatch(db, statements, AfterRefusal::GoOn);
+        const QList<StatementOutcome> outcomes =
+            sendBatch(db, statements, AfterRefusal::GoOn, refusals);
         for (qsizetype i = 0; i < outcomes.size(); ++i)
             answers.at(i)(outcomes.at(i));
         QSqlQuery query(db);
@@ -261,6 +268,7 @@ private:
     {
         statements << statement;
         answers << std::move(answer);
+        refusals << false;
     }
     void askRight(const Probe &probe, const QString &table, QHash<QString, QStringList> &into)
     {
@@ -269,12 +277,14 @@ private:
                 if (denied(outcome))
                     into[QString::fromLatin1(probe.right)] << table;
             });
+        refusals.last() = &probe != &CreateProbe && !existing.contains(table);
     }
     void askTrigger(TriggerAnswer &into)
     {
         ask(TriggerProbe, [&into](const StatementOutcome &outcome) {
             into.error = outcome.refused() ? sqlErrorNumber(outcome.error) : 0;
         });
+        refusals.last() = true;
         ask(ShowGrants, [&into](const StatementOutcome &outcome) {
             mustPass(outcome);
             for (const QStringList &row : outcome.rows)
@@ -284,6 +294,8 @@ private:
 
     QStringList statements;
     QList<std::function<void(const StatementOutcome &)>> answers;
+    QList<bool> refusals; // expected, by statement
+    QSet<QString> existing;
     QHash<QString, QStringList> lacking;    // in the session
     QHash<QString, QStringList> ownLacking; // without the session's role
     TriggerAnswer trigger;
@@ -323,12 +335,13 @@ ReadinessProblems InventoryDb::checkReadiness(const QString &username)
     const QString account = query.value(2).toString();
     const QString role = query.value(3).toString();
 
-    problems.differences = schemaDifferences(true, &problems.triggersInPlace);
+    QSet<QString> tables;
+    problems.differences = schemaDifferences(true, &problems.triggersInPlace, &tables);
     const bool createsTriggers = problems.triggersInPlace.size() < triggerNames().size();
     // The account's own rights count where it is, or becomes, the definer of a trigger.
     const bool definer = createsTriggers || problems.triggersInPlace.values().contains(account);
 
-    RightsQuestions questions;
+    RightsQuestions questions(std::move(tables));
     questions.askRights();
     if (!mariaDb)
         questions.askReferences();

@@ -226,7 +226,8 @@ bool fits(Need need, const FoundColumn &found)
 } // namespace
 
 QList<SchemaDifference> InventoryDb::schemaDifferences(bool existingOnly,
-                                                       QHash<QString, QString> *inPlace)
+                                                       QHash<QString, QString> *inPlace,
+                                                       QSet<QString> *tableNames)
 {
     using Kind = SchemaDifference::Kind;
     QList<SchemaDifference> differences;
@@ -242,6 +243,9 @@ QList<SchemaDifference> InventoryDb::schemaDifferences(bool existingOnly,
             query.value(1).toString().toLower(),
             {query.value(2).toString().toLower(), query.value(3).toString(),
              query.value(4).toLongLong(), query.value(5).toString().toLower()});
+    if (tableNames)
+        for (auto table = tables.cbegin(); table != tables.cend(); ++table)
+            tableNames->insert(table.key());
 
     const auto compareColumns = [&](const auto &expectedColumns) {
         QString lastMissing;

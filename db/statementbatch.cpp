@@ -14,14 +14,17 @@ bool isServerAnswer(const QSqlError &error)
 }
 
 QList<StatementOutcome> sendBatch(const QSqlDatabase &db, const QStringList &statements,
-                                  AfterRefusal afterRefusal)
+                                  AfterRefusal afterRefusal, const QList<bool> &refusalExpected)
 {
     QList<StatementOutcome> outcomes(statements.size());
     QSqlQuery query(db);
     qsizetype next = 0;
     while (next < statements.size()) {
+        qsizetype last = next;
+        while (last + 1 < statements.size() && !refusalExpected.value(last))
+            ++last;
         // The QMYSQL driver opens every connection with multi-statement support.
-        bool ok = query.exec(statements.mid(next).join(QStringLiteral(";\n")));
+        bool ok = query.exec(statements.mid(next, last + 1 - next).join(QStringLiteral(";\n")));
         qsizetype at = next;
         for (;;) {
             StatementOutcome &outcome = outcomes[at];
@@ -38,9 +41,10 @@ QList<StatementOutcome> sendBatch(const QSqlDatabase &db, const QStringList &sta
                     outcome.rows << columns;
                 }
             }
-            if (++at == statements.size())
-                return outcomes;
+            if (at == last)
+                break;
             ok = query.nextResult();
+            ++at;
             // The server answers each statement, or stops with an error; an end without one
             // leaves the rest unanswered.
             if (!ok && !query.lastError().isValid())
@@ -49,10 +53,12 @@ QList<StatementOutcome> sendBatch(const QSqlDatabase &db, const QStringList &sta
                                                   .arg(at)
                                                   .arg(statements.size())));
         }
-        if (!isServerAnswer(outcomes[at].error))
-            throw classifyError(outcomes[at].error);
-        if (afterRefusal == AfterRefusal::Stop)
-            break;
+        if (outcomes[at].refused()) {
+            if (!isServerAnswer(outcomes[at].error))
+                throw classifyError(outcomes[at].error);
+            if (afterRefusal == AfterRefusal::Stop)
+                break;
+        }
         next = at + 1;
     }
     return outcomes;
