@@ -148,7 +148,10 @@ class RightsQuestions
 {
 public:
     // The tables there are: a question on any other is refused (1146 where the right is held).
-    explicit RightsQuestions(QSet<QString> tables) : existing(std::move(tables)) {}
+    // Where the server runs compound statements, the probes go in one, refused or not.
+    RightsQuestions(QSet<QString> tables, bool inCompound)
+        : existing(std::move(tables)), compound(inCompound)
+    {}
 
     // SELECT, INSERT, UPDATE, DELETE and CREATE on every table, as the session has them.
     void askRights()
@@ -215,9 +218,10 @@ public:
         statements.insert(deallocateAt, Deallocate);
         answers.insert(deallocateAt, [](const StatementOutcome &) {});
         refusals.insert(deallocateAt, refusals.value(deallocateAt - 1));
+        probes.insert(deallocateAt, probes.value(deallocateAt - 1));
 
         const QList<StatementOutcome> outcomes =
-            sendBatch(db, statements, AfterRefusal::GoOn, refusals);
+            sendBatch(db, statements, AfterRefusal::GoOn, refusals, probes);
         for (qsizetype i = 0; i < outcomes.size(); ++i)
             answers.at(i)(outcomes.at(i));
         QSqlQuery query(db);
@@ -269,6 +273,7 @@ private:
         statements << statement;
         answers << std::move(answer);
         refusals << false;
+        probes << false;
     }
     void askRight(const Probe &probe, const QString &table, QHash<QString, QStringList> &into)
     {
@@ -278,24 +283,28 @@ private:
                     into[QString::fromLatin1(probe.right)] << table;
             });
         refusals.last() = &probe != &CreateProbe && !existing.contains(table);
+        probes.last() = compound;
     }
+    // The grants first: the probe's refusal ends the batch.
     void askTrigger(TriggerAnswer &into)
     {
-        ask(TriggerProbe, [&into](const StatementOutcome &outcome) {
-            into.error = outcome.refused() ? sqlErrorNumber(outcome.error) : 0;
-        });
-        refusals.last() = true;
         ask(ShowGrants, [&into](const StatementOutcome &outcome) {
             mustPass(outcome);
             for (const QStringList &row : outcome.rows)
                 into.grants << row.value(0);
         });
+        ask(TriggerProbe, [&into](const StatementOutcome &outcome) {
+            into.error = outcome.refused() ? sqlErrorNumber(outcome.error) : 0;
+        });
+        refusals.last() = true;
     }
 
     QStringList statements;
     QList<std::function<void(const StatementOutcome &)>> answers;
     QList<bool> refusals; // expected, by statement
+    QList<bool> probes;   // that a compound statement may hold
     QSet<QString> existing;
+    bool compound;
     QHash<QString, QStringList> lacking;    // in the session
     QHash<QString, QStringList> ownLacking; // without the session's role
     TriggerAnswer trigger;
@@ -341,16 +350,16 @@ ReadinessProblems InventoryDb::checkReadiness(const QString &username)
     // The account's own rights count where it is, or becomes, the definer of a trigger.
     const bool definer = createsTriggers || problems.triggersInPlace.values().contains(account);
 
-    RightsQuestions questions(std::move(tables));
+    RightsQuestions questions(std::move(tables), mariaDb);
     questions.askRights();
     if (!mariaDb)
         questions.askReferences();
+    questions.askUsernameCharset();
     // Only a run that creates a trigger needs SUPER and TRIGGER to make one.
     if (createsTriggers)
         questions.askTriggerCreation();
     if (mariaDb && !role.isEmpty() && definer)
         questions.askWithoutRole(role, createsTriggers);
-    questions.askUsernameCharset();
     questions.send(*db);
 
     problems.missingRights = questions.missingRights(problems.database);

@@ -252,6 +252,11 @@ void TestProvisioningRun::shouldRefuseAndChangeNothing_data()
          "GRANT REFERENCES ON `{db}`.pkeys TO {account}",
          "GRANT REFERENCES ON `{db}`.`groups` TO {account}"},
         added, {"REFERENCES on rooms"});
+    // Refused on tables that exist, where no refusal is expected: the check goes on after each.
+    row("DELETE on two tables alone, the tables in place",
+        {grant(ReadmeRights), "provisioned", "REVOKE DELETE ON `{db}`.* FROM {account}",
+         "GRANT DELETE ON `{db}`.people TO {account}", "GRANT DELETE ON `{db}`.p_k TO {account}"},
+        {"DELETE on pkeys,groups,p_g,rooms,k_r,g_r,users"});
     row("a partial revoke of TRIGGER",
         {"MySQL: set global partial_revokes = 1", "GRANT " + ReadmeRights + " ON *.* TO {account}",
          "REVOKE TRIGGER ON `{db}`.* FROM {account}"},
