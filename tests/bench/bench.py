@@ -36,6 +36,10 @@ import xsession  # noqa: E402
 from windows import SETUP_OK, SETUP_PASSWORD, SETUP_USERNAME  # noqa: E402
 
 ACCOUNT = ("benchadmin", "bench-password")
+# The recorder's calls that send a command and wait for its answer.
+ANSWERED = ("connect", "set_character_set", "select_db", "real_query", "query", "stmt_prepare",
+            "stmt_execute", "stmt_reset", "ping", "commit", "rollback", "autocommit",
+            "list_fields")
 COMPOUND_PARTS = (b"BEGIN NOT ATOMIC ", b"SET @quorvo_errno = 0", b"SELECT @quorvo_errno, ", b"END")
 DATABASE = "bench_run"  # every run on a fresh one of this name: the same text on the wire
 TARGET_INSIDE, TARGET_WHOLE, TARGET_WINDOW = 1.05, 1.25, 1.1
@@ -233,6 +237,15 @@ def provisioning(args, server, workdir):
           f"an answer (the connect counted once), {len(texts)} queries and prepares holding "
           f"{sum(sent.values())} statements; "
           f"about {sent_bytes} bytes sent, {answered} received")
+    # The check before the run: from asking who and where to creating the first table.
+    check, counting = 0, False
+    for line in record:
+        words = line.split()
+        text = bytes.fromhex(words[2]) if words[0] == "real_query" else b""
+        counting = (counting or text.startswith(b"select database()")) and \
+            not text.startswith(b"create table")
+        check += counting and words[0] in ANSWERED
+    print(f"  of the commands, the check before the run: {check}")
     # The check before the run sends no statement twice; the schema is read before the run
     # changes it and again after.
     print(f"  statements sent more than once: {again} "
@@ -248,6 +261,9 @@ def provisioning(args, server, workdir):
                         ("before", "start to connect"), ("after", "last answer to end")):
         for side in ("program", "floor"):
             print(f"    {side + ',':8} {what:20} {spread(column(side, field))}")
+    for field, what in (("whole", "whole process"), ("inside", "inside the run")):
+        more = [getattr(p["program"][0], field) - getattr(p["floor"][0], field) for p in pairs]
+        print(f"    program - floor, {what:15} {spread(more)}")
     w, n = statistics.median(whole_ratio), statistics.median(inside_ratio)
     print(f"  ratio whole process   {spread(whole_ratio, 2)}   "
           f"(median; target <= {TARGET_WHOLE}: {verdict(w <= TARGET_WHOLE)})")
