@@ -44,13 +44,15 @@ QList<StatementOutcome> sendBatch(const QSqlDatabase &db, const QStringList &sta
     QSqlQuery query(db);
     // The server answers each statement, or stops with an error; an end without one leaves the
     // rest unanswered.
+    const auto unanswered = [&](qsizetype answered) {
+        return classifyError(QSqlError(QStringLiteral("The server answered %1 of %2 statements.")
+                                           .arg(answered)
+                                           .arg(statements.size())));
+    };
     const auto nextResult = [&](qsizetype answered) {
         const bool ok = query.nextResult();
         if (!ok && !query.lastError().isValid())
-            throw classifyError(QSqlError(QStringLiteral("The server answered %1 of %2 "
-                                                         "statements.")
-                                              .arg(answered)
-                                              .arg(statements.size())));
+            throw unanswered(answered);
         return ok;
     };
     qsizetype next = 0;
@@ -83,8 +85,10 @@ QList<StatementOutcome> sendBatch(const QSqlDatabase &db, const QStringList &sta
             if (part.compound) {
                 // A row for each statement, then the compound statement's own end.
                 for (qsizetype at = part.first; at <= part.last; ++at) {
-                    if (!ok || !query.next())
+                    if (!ok)
                         throw classifyError(query.lastError());
+                    if (!query.next())
+                        throw unanswered(at);
                     outcomes[at].sent = true;
                     if (const int number = query.value(0).toInt())
                         outcomes[at].error =
