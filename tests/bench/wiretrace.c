@@ -89,7 +89,7 @@ static void str(FILE *f, const char *s)
     hex(f, s, s ? strlen(s) : 0);
 }
 
-/* Objects by the order they appear, so that two runs name them alike. */
+/* Objects by the order they appear, so that two runs name them alike (1 to 255). */
 enum { Conn, Stmt, Res, Kinds };
 static const void *objects[Kinds][256];
 static int objectCount[Kinds];
@@ -100,10 +100,16 @@ static int id(int kind, const void *object)
     for (int i = objectCount[kind]; i > 0; --i)
         if (objects[kind][i - 1] == object)
             return i;
-    if (objectCount[kind] == 256)
+    /* The lowest number that no object holds any more: both runs free theirs alike. */
+    int i = 0;
+    while (i < objectCount[kind] && objects[kind][i])
+        ++i;
+    if (i == 255)
         abort();
-    objects[kind][objectCount[kind]++] = object;
-    return objectCount[kind];
+    if (i == objectCount[kind])
+        ++objectCount[kind];
+    objects[kind][i] = object;
+    return i + 1;
 }
 static void forget(int kind, const void *object)
 {
