@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -92,9 +93,10 @@ public:
 private:
     // Every difference, in the order of checkSchema; with existingOnly, none for a table or
     // trigger that is missing. Fills inPlace with the triggers that are as Quorvo needs them
-    // and the account each runs as.
+    // and the account each runs as, and tables with the names of the tables there are.
     QList<SchemaDifference> schemaDifferences(bool existingOnly,
-                                              QHash<QString, QString> *inPlace = nullptr);
+                                              QHash<QString, QString> *inPlace = nullptr,
+                                              QSet<QString> *tables = nullptr);
     // What the trigger of that name does, as the run creates it.
     static QString triggerBody(const QString &name);
     // The triggers on p_k, in the order the run creates them.

@@ -68,6 +68,7 @@ const Probe Probes[] = {
 };
 const Probe &SelectProbe = Probes[0];
 const Probe &UpdateProbe = Probes[2];
+const Probe &CreateProbe = Probes[4]; // the one a table that does not exist yet passes
 const QString Prepare = QStringLiteral("PREPARE quorvo_probe FROM '%1'");
 const QString Deallocate = QStringLiteral("DEALLOCATE PREPARE quorvo_probe");
 constexpr int DeniedOnDatabase = 1044;
@@ -97,7 +98,7 @@ const char *const ReferencesRight = "REFERENCES";
 // Whether the server would create a trigger on p_k, asked without creating one. Servers check
 // SUPER where binary logging asks for it (1419), then TRIGGER on the table (1142), and only then
 // that the table exists (1146) and the trigger it is to follow (MariaDB 4031, MySQL 3011),
-// which never does.
+// which never does: it is always refused.
 const QString TriggerProbe =
     QStringLiteral("create trigger quorvo_probe before insert on p_k for each row follows "
                    "quorvo_none set @quorvo_probe = 1");
@@ -130,11 +131,12 @@ const QString ShowOwnAccount = QStringLiteral("SHOW CREATE USER CURRENT_USER()")
 const QString MaxQueries = QStringLiteral("MAX_QUERIES_PER_HOUR");
 const QString MaxUpdates = QStringLiteral("MAX_UPDATES_PER_HOUR");
 // What a run sends besides the check's questions and the triggers it makes, as the servers
-// count it: the connection's settings, the tables, the schema check, the key checkout (two more
-// on MySQL, for its roles) and the account. Statements that change data are the tables, the
-// triggers to make and UpdatesBesideSchema more.
+// count it: the connection's settings, the tables, the schema check, the key checkout and the
+// account; on MySQL MySqlQueriesMore besides (two for its roles around the key checkout, three
+// more that it counts where the check's probes end their queries; as measured on MySQL 9.7).
+// Statements that change data are the tables, the triggers to make and UpdatesBesideSchema more.
 constexpr int QueriesBesideQuestions = 37;
-constexpr int MySqlCheckoutRoles = 2;
+constexpr int MySqlQueriesMore = 5;
 constexpr int UpdatesBesideSchema = 6;
 constexpr int InventoryTables = 8;
 // The tables of the triggers, as they exist, with whether their engine has transactions.
@@ -186,6 +188,14 @@ struct TriggerAnswer
 class RightsQuestions
 {
 public:
+    // The tables there are: a question on any other is refused (1146 where the right is held).
+    // Where the server runs compound statements, the probes go in one, refused or not.
+    RightsQuestions(QSet<QString> tables, bool inCompound)
+        : existing(std::move(tables)), compound(inCompound)
+    {}
+
+    // SELECT, INSERT, UPDATE, DELETE and CREATE on every table, as the session has them.
+
     // SELECT, INSERT, UPDATE, DELETE and CREATE on every table of the run, as the session has
     // them. The Quorvo application reads and changes each of them with the account of
     // Quorvo.conf, and the run creates each one (also when it exists: "if not exists" asks for
@@ -282,17 +292,21 @@ public:
     void send(const QSqlDatabase &db)
     {
         // The one prepared statement goes after the last question that prepares it. A refused
-        // PREPARE leaves none behind, and its DEALLOCATE is refused in turn, which tells nothing.
+        // PREPARE leaves none behind, and its DEALLOCATE is refused in turn (as expected where
+        // that one is), which tells nothing.
         const auto lastPrepare =
             std::find_if(statements.crbegin(), statements.crend(),
                          [](const QString &statement) { return statement.startsWith(u"PREPARE"); });
         const qsizetype deallocateAt = std::distance(lastPrepare, statements.crend());
         statements.insert(deallocateAt, Deallocate);
         answers.insert(deallocateAt, [](const StatementOutcome &) {});
+        refusals.insert(deallocateAt, refusals.value(deallocateAt - 1));
+        probes.insert(deallocateAt, probes.value(deallocateAt - 1));
         for (qsizetype &at : triggerProbes)
             at += at >= deallocateAt ? 1 : 0;
 
-        const QList<StatementOutcome> outcomes = sendBatch(db, statements, AfterRefusal::GoOn);
+        const QList<StatementOutcome> outcomes =
+            sendBatch(db, statements, AfterRefusal::GoOn, refusals, probes);
         // An answer may throw: a probe trigger that the server made after all goes first.
         const bool probeMade =
             std::any_of(triggerProbes.cbegin(), triggerProbes.cend(), [&](qsizetype at) {
@@ -361,7 +375,7 @@ public:
     QList<HourlyLimit> hourlyLimitsBelow(int triggersToMake, bool mySql) const
     {
         const int needed[] = {int(statements.size()) + QueriesBesideQuestions + triggersToMake +
-                                  (mySql ? MySqlCheckoutRoles : 0),
+                                  (mySql ? MySqlQueriesMore : 0),
                               InventoryTables + triggersToMake + UpdatesBesideSchema};
         QList<HourlyLimit> below;
         int i = 0;
@@ -379,6 +393,8 @@ private:
     {
         statements << statement;
         answers << std::move(answer);
+        refusals << false;
+        probes << false;
     }
     void askRight(const Probe &probe, const QString &table, QHash<QString, QStringList> &into)
     {
@@ -389,22 +405,30 @@ private:
             if (denied(outcome))
                 into[QString::fromLatin1(probe.right)] << table;
         });
+        refusals.last() = &probe != &CreateProbe && !existing.contains(table);
+        probes.last() = compound;
     }
+    // The grants first: the probe's refusal ends the batch.
     void askTrigger(TriggerAnswer &into)
     {
-        triggerProbes << statements.size();
-        ask(TriggerProbe, [&into](const StatementOutcome &outcome) {
-            into.error = outcome.refused() ? sqlErrorNumber(outcome.error) : 0;
-        });
         ask(ShowGrants, [&into](const StatementOutcome &outcome) {
             mustPass(outcome);
             for (const QStringList &row : outcome.rows)
                 into.grants << row.value(0);
         });
+        triggerProbes << statements.size();
+        ask(TriggerProbe, [&into](const StatementOutcome &outcome) {
+            into.error = outcome.refused() ? sqlErrorNumber(outcome.error) : 0;
+        });
+        refusals.last() = true;
     }
 
     QStringList statements;
     QList<std::function<void(const StatementOutcome &)>> answers;
+    QList<bool> refusals; // expected, by statement
+    QList<bool> probes;   // that a compound statement may hold
+    QSet<QString> existing;
+    bool compound;
     QHash<QString, QStringList> lacking;    // in the session
     QHash<QString, QStringList> ownLacking; // with the roles the triggers run with
     TriggerAnswer trigger;
@@ -449,15 +473,17 @@ ReadinessProblems InventoryDb::checkReadiness(const QString &username)
     const QString account = query.value(2).toString();
     const QString role = query.value(3).toString();
 
-    problems.differences = schemaDifferences(true, &problems.triggersInPlace);
+    QSet<QString> tables;
+    problems.differences = schemaDifferences(true, &problems.triggersInPlace, &tables);
     const bool createsTriggers = problems.triggersInPlace.size() < triggerNames().size();
     // The account's own rights count where it is, or becomes, the definer of a trigger.
     const bool definer = createsTriggers || problems.triggersInPlace.values().contains(account);
 
-    RightsQuestions questions;
+    RightsQuestions questions(std::move(tables), mariaDb);
     questions.askRights();
     if (!mariaDb)
         questions.askReferences();
+    questions.askUsernameCharset();
     // Only a run that creates a trigger needs SUPER and TRIGGER to make one.
     if (createsTriggers)
         questions.askTriggerCreation();
@@ -470,7 +496,6 @@ ReadinessProblems InventoryDb::checkReadiness(const QString &username)
         questions.askWithTriggersRoles(DefaultRoles, SetRole + role, createsTriggers);
     questions.askServerSettings();
     questions.askHourlyLimits();
-    questions.askUsernameCharset();
     questions.send(*db);
 
     problems.missingRights = questions.missingRights(problems.database);

@@ -3,6 +3,7 @@
 #include "db/dberror.h"
 #include "db/layout.h"
 #include "db/sqltext.h"
+#include "db/statementbatch.h"
 
 #include <QHash>
 #include <QSqlDatabase>
@@ -182,23 +183,29 @@ bool fits(Need need, const FoundColumn &found)
 } // namespace
 
 QList<SchemaDifference> InventoryDb::schemaDifferences(bool existingOnly,
-                                                       QHash<QString, QString> *inPlace)
+                                                       QHash<QString, QString> *inPlace,
+                                                       QSet<QString> *tableNames)
 {
     using Kind = SchemaDifference::Kind;
     QList<SchemaDifference> differences;
-    QSqlQuery query(*db);
+    // In one round trip; the key on the accounts' name counts only where there is the table.
+    const QList<StatementOutcome> read =
+        sendBatch(*db, {ColumnsQuery, TriggersQuery, UniqueUsernameQuery}, AfterRefusal::Stop);
+    for (const StatementOutcome &outcome : read)
+        if (outcome.refused())
+            throw classifyError(outcome.error);
 
     // Table names as the server stores them; column names, which the server matches without
     // regard to case, in lower case.
     QHash<QString, QHash<QString, FoundColumn>> tables;
-    if (!query.exec(ColumnsQuery))
-        throw classifyError(query.lastError());
-    while (query.next())
-        tables[query.value(0).toString()].insert(
-            query.value(1).toString().toLower(),
-            {query.value(2).toString().toLower(), query.value(3).toString(),
-             query.value(4).toLongLong(), query.value(5).toString().toLower(),
-             query.value(6).toInt() == 1, query.value(1).toString()});
+    for (const QStringList &row : read.at(0).rows)
+        tables[row.value(0)].insert(row.value(1).toLower(),
+                                    {row.value(2).toLower(), row.value(3),
+                                     row.value(4).toLongLong(), row.value(5).toLower(),
+                                     row.value(6) == u"1", row.value(1)});
+    if (tableNames)
+        for (auto table = tables.cbegin(); table != tables.cend(); ++table)
+            tableNames->insert(table.key());
 
     const auto compareColumns = [&](const auto &expectedColumns) {
         QString lastMissing;
@@ -241,15 +248,12 @@ QList<SchemaDifference> InventoryDb::schemaDifferences(bool existingOnly,
     };
     QHash<QString, FoundTrigger> triggers;
     bool tableNamesByCase = true;
-    if (!query.exec(TriggersQuery))
-        throw classifyError(query.lastError());
-    while (query.next()) {
-        triggers.insert(query.value(0).toString(),
-                        {query.value(1).toString(),
-                         query.value(2).toString().toUpper() + QLatin1Char(' ') +
-                             query.value(3).toString().toUpper(),
-                         query.value(4).toString(), query.value(5).toString()});
-        tableNamesByCase = query.value(6).toInt() == 0;
+    for (const QStringList &row : read.at(1).rows) {
+        triggers.insert(row.value(0),
+                        {row.value(1),
+                         row.value(2).toUpper() + QLatin1Char(' ') + row.value(3).toUpper(),
+                         row.value(4), row.value(5)});
+        tableNamesByCase = row.value(6).toInt() == 0;
     }
 
     const QString table = QString::fromLatin1(TriggerTable);
@@ -291,9 +295,7 @@ QList<SchemaDifference> InventoryDb::schemaDifferences(bool existingOnly,
     }
     // Without a key the server stores a second account of the same name, and a login would
     // take either one.
-    if (!query.exec(UniqueUsernameQuery))
-        throw classifyError(query.lastError());
-    if (!query.next())
+    if (read.at(2).rows.isEmpty())
         differences.append({Kind::NotUnique, users, QStringLiteral("username"), {}, {}, {}});
     return differences;
 }

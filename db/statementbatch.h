@@ -20,12 +20,20 @@ struct StatementOutcome
 // Whether the batch goes on with the statements after one that the server refuses.
 enum class AfterRefusal { GoOn, Stop };
 
-// Sends the statements in one query, so that a whole batch costs one round trip. The server
-// stops at the first statement it refuses; with AfterRefusal::GoOn the rest follow in the next
-// query, so that each refusal costs one round trip more. A failure of the connection is thrown
-// as its DbError code. Returns one outcome per statement, in their order.
+// Sends the statements in as few queries as it can without sending a text twice. The server
+// stops a query at the first statement it refuses and leaves the rest unanswered, so a statement
+// whose refusal the caller expects (refusalExpected, by index; a probe on a table that does not
+// exist) ends its query; with no refusal expected a whole batch costs one round trip. Where the
+// server runs compound statements (MariaDB), the caller may name the statements whose refusal
+// is an answer like any other and that such a statement may hold (caught, by index; not CREATE
+// TRIGGER): each run of them goes into one, which answers for each and goes on, refused or not.
+// After a refusal that came unexpected the rest of its query goes again (AfterRefusal::GoOn),
+// or nothing more (Stop). A failure of the connection is thrown as its DbError code. Returns one
+// outcome per statement, in their order.
 QList<StatementOutcome> sendBatch(const QSqlDatabase &db, const QStringList &statements,
-                                  AfterRefusal afterRefusal);
+                                  AfterRefusal afterRefusal,
+                                  const QList<bool> &refusalExpected = {},
+                                  const QList<bool> &caught = {});
 
 // Whether the error is the server's answer to a statement, rather than the client library's
 // (a connection that failed or was lost, 2000-2999).

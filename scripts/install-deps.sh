@@ -9,6 +9,8 @@ packages=(
     cmake g++ make pkgconf dpkg-dev lintian
     qt6-base-dev libqt6sql6-mysql
     mariadb-server-core mariadb-client openssl
+    # The benchmark builds its floor against the client library and watches windows map.
+    libmariadb-dev x11-utils
     python3
     xvfb xdotool x11-xserver-utils imagemagick fonts-dejavu-core
     tesseract-ocr tesseract-ocr-eng
