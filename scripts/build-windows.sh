@@ -10,10 +10,9 @@
 # QUORVO_WIN_BUILD_DIR picks another build folder. Prints the zip's path as its last line.
 #
 # Qt's host tools (moc, rcc, uic) are those of the SDK's Qt version, whatever Qt this machine
-# has: the system's where it is that version (Debian 12), otherwise Debian 12's, unpacked by
-# scripts/peer-server.sh (kind wintools). That also fetches the licence texts and copyright
-# files of the Debian 12 packages that the SDK was built from, which are kept with the SDK in
-# its folder debian-copyright/ and copied into the zip's notices.
+# has (scripts/qt-host-tools.sh). The licence texts and copyright files of the Debian 12
+# packages that the SDK was built from come unpacked by scripts/peer-server.sh (kind wintools)
+# and are kept with the SDK in its folder debian-copyright/, for the zip's notices.
 #
 #   build-windows.sh [--no-sdk-build] [--print-sdk]
 #       --no-sdk-build  exits with 77 where no SDK is at hand rather than building one (tests)
@@ -84,9 +83,7 @@ if [[ ! -f $sdk/lib/cmake/Qt6/Qt6Config.cmake ]]; then
     echo "No Windows Qt SDK in $sdk" >&2
     exit 1
 fi
-qt_version() { sed -n 's/^set(PACKAGE_VERSION "\([0-9.]*\)")$/\1/p' "$1"; }
-sdk_qt=$(qt_version "$sdk/lib/cmake/Qt6/Qt6ConfigVersionImpl.cmake")
-[[ $sdk_qt == 6.4.2 ]] || { echo "The Windows SDK's Qt is $sdk_qt, not 6.4.2" >&2; exit 1; }
+sdk_qt=$(sed -n 's/^set(PACKAGE_VERSION "\([0-9.]*\)")$/\1/p' "$sdk/lib/cmake/Qt6/Qt6ConfigVersionImpl.cmake")
 tools=$("$root/scripts/peer-server.sh" wintools fetch | tail -n 1)
 texts=$sdk/debian-copyright
 if [[ ! -f $texts/.complete ]]; then
@@ -97,17 +94,12 @@ if [[ ! -f $texts/.complete ]]; then
     touch "$texts/.complete"
 fi
 [[ $print_sdk == 1 ]] && { echo "$sdk"; exit 0; }
-host=/usr
-cmake_dir=/usr/lib/x86_64-linux-gnu/cmake
-if [[ $(qt_version "$cmake_dir/Qt6CoreTools/Qt6CoreToolsConfigVersionImpl.cmake" 2>/dev/null) != "$sdk_qt" ]]; then
-    host=$tools/usr
-    cmake_dir=$tools/usr/lib/x86_64-linux-gnu/cmake
-fi
+host=$("$root/scripts/qt-host-tools.sh" "$sdk_qt")
 
 # Release, with the project's warnings as errors as on Linux. The SDK has no Qt Test.
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw64-toolchain.cmake" -DQUORVO_WIN_SDK="$sdk" \
-    -DQT_HOST_PATH="$host" -DQT_HOST_PATH_CMAKE_DIR="$cmake_dir" >/dev/null
+    -DQT_HOST_PATH="$(head -n 1 <<<"$host")" -DQT_HOST_PATH_CMAKE_DIR="$(tail -n 1 <<<"$host")" >/dev/null
 cmake --build "$build" --target quorvo-setup -j"${QUORVO_JOBS:-2}"
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
