@@ -10,8 +10,8 @@
 #
 # Needs root (debootstrap, chroot, mounts); installs debootstrap where it is missing. The
 # network inside is this machine's: QUORVO_DB_ADDRESS passes through, as does CI. QUORVO_SHARED names another shared folder. QUORVO_DEBIAN13_CACHE (default
-# ~/.cache/quorvo-debian13) keeps base/ (the debootstrapped system) and, between runs, the
-# packages that apt downloads inside and root's cache folder inside (the peer servers, the
+# ~/.cache/quorvo-debian13) keeps base/ (the debootstrapped system) and, between runs, apt's
+# package lists and the packages that it downloads inside and root's cache folder inside (the peer servers, the
 # Windows SDK unpacked), so that a second run fetches nothing again.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -71,12 +71,13 @@ bind() {
 echo "Copying the Debian 13 system into $run" >&2
 cp -a "$cache/base/." "$run/"
 cp /etc/resolv.conf "$run/etc/resolv.conf"
-mkdir -p "$cache/archives/partial" "$cache/home-cache"
+mkdir -p "$cache/archives/partial" "$cache/lists/partial" "$cache/home-cache"
 mkdir -p "$run/proc" "$run/sys" "$run/dev"
 mount -t proc proc "$run/proc" && mounts+=("$run/proc")
 mount --rbind /sys "$run/sys" && mount --make-rslave "$run/sys" && mounts+=("$run/sys")
 mount --rbind /dev "$run/dev" && mount --make-rslave "$run/dev" && mounts+=("$run/dev")
 bind "$cache/archives" "$run/var/cache/apt/archives"
+bind "$cache/lists" "$run/var/lib/apt/lists"
 bind "$cache/home-cache" "$run/root/.cache"
 bind "$shared" "$run/src/shared"
 mount -o remount,bind,ro "$run/src/shared"

@@ -20,8 +20,9 @@
 #   peer-server.sh [KIND] stop DATADIR
 #       stop the server of DATADIR by its pid and wait until it is gone.
 #   peer-server.sh [KIND] client DATADIR [CLIENT ARGS...]
-#       the matching client as root over the server's socket (MySQL: the unpacked mysql client
-#       through the unpacked loader; MariaDB: the system's own mariadb client).
+#       the matching client as root over the server's socket (MySQL and MariaDB 10.11: the
+#       unpacked client through the unpacked loader, as Debian 13's client wants TLS, which 10.11
+#       has not; MariaDB 11.8: the system's own mariadb client).
 #   peer-server.sh [KIND] status DATADIR
 #   peer-server.sh KIND fetch
 #       only download and unpack (what start does first), e.g. to fill the cache ahead of time;
@@ -258,6 +259,8 @@ port_taken() { (exec 3<>"/dev/tcp/$1/$PORT") 2>/dev/null; }
 client() {
     if [[ $kind == mysql ]]; then
         in_root usr/bin/mysql --no-defaults --socket="$socket" -uroot "$@"
+    elif [[ $kind == mariadb-10.11 ]]; then
+        in_root usr/bin/mariadb --no-defaults --socket="$socket" -uroot "$@"
     else
         mariadb --no-defaults --socket="$socket" -uroot "$@"
     fi
