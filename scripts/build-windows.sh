@@ -83,7 +83,8 @@ if [[ ! -f $sdk/lib/cmake/Qt6/Qt6Config.cmake ]]; then
     echo "No Windows Qt SDK in $sdk" >&2
     exit 1
 fi
-sdk_qt=$(sed -n 's/^set(PACKAGE_VERSION "\([0-9.]*\)")$/\1/p' "$sdk/lib/cmake/Qt6/Qt6ConfigVersionImpl.cmake")
+sdk_qt=$(sed -n 's/^set(PACKAGE_VERSION "\([0-9.]*\)")$/\1/p' \
+    "$sdk/lib/cmake/Qt6/Qt6ConfigVersionImpl.cmake")
 tools=$("$root/scripts/peer-server.sh" wintools fetch | tail -n 1)
 texts=$sdk/debian-copyright
 if [[ ! -f $texts/.complete ]]; then
@@ -99,7 +100,8 @@ host=$("$root/scripts/qt-host-tools.sh" "$sdk_qt")
 # Release, with the project's warnings as errors as on Linux. The SDK has no Qt Test.
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw64-toolchain.cmake" -DQUORVO_WIN_SDK="$sdk" \
-    -DQT_HOST_PATH="$(head -n 1 <<<"$host")" -DQT_HOST_PATH_CMAKE_DIR="$(tail -n 1 <<<"$host")" >/dev/null
+    -DQT_HOST_PATH="$(head -n 1 <<<"$host")" -DQT_HOST_PATH_CMAKE_DIR="$(tail -n 1 <<<"$host")" \
+    >/dev/null
 cmake --build "$build" --target quorvo-setup -j"${QUORVO_JOBS:-2}"
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")

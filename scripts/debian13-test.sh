@@ -9,15 +9,16 @@
 #   debian13-test.sh
 #
 # Needs root (debootstrap, chroot, mounts); installs debootstrap where it is missing. The
-# network inside is this machine's: QUORVO_DB_ADDRESS passes through, as does CI. QUORVO_SHARED names another shared folder. QUORVO_DEBIAN13_CACHE (default
-# ~/.cache/quorvo-debian13) keeps base/ (the debootstrapped system) and, between runs, apt's
-# package lists and the packages that it downloads inside and root's cache folder inside (the peer servers, the
-# Windows SDK unpacked), so that a second run fetches nothing again.
+# network inside is this machine's: QUORVO_DB_ADDRESS passes through, as does CI. QUORVO_SHARED
+# names another shared folder. QUORVO_DEBIAN13_CACHE (default ~/.cache/quorvo-debian13) keeps
+# base/ (the debootstrapped system) and, between runs, apt's package lists and the packages that
+# it downloads inside and root's cache folder inside (the peer servers, the Windows SDK
+# unpacked), so that a second run fetches nothing again.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 shared=$(realpath "${QUORVO_SHARED:-$root/../shared}")
 cache=${QUORVO_DEBIAN13_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/quorvo-debian13}
-[[ $(id -u) -eq 0 ]] || { echo "Run this as root: it makes a system with debootstrap and chroot." >&2; exit 1; }
+[[ $(id -u) -eq 0 ]] || { echo "Run this as root: it uses debootstrap and chroot." >&2; exit 1; }
 [[ -d $shared ]] || { echo "No shared folder at $shared (QUORVO_SHARED names another)" >&2; exit 1; }
 mkdir -p "$cache"
 exec 9>"$cache/.lock"
@@ -29,9 +30,7 @@ if [[ ! -f $cache/base/.complete ]]; then
     if ! command -v debootstrap >/dev/null; then
         DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends debootstrap >/dev/null
     fi
-    mirror=$(awk '/^URIs:/ { print $2; exit }' /etc/apt/sources.list.d/*.sources 2>/dev/null | grep -v security | head -n 1 || true)
-    [[ -n $mirror ]] || mirror=$(awk '$1 == "deb" && $3 !~ /security/ { print $2; exit }' /etc/apt/sources.list 2>/dev/null || true)
-    mirror=${mirror:-http://deb.debian.org/debian}
+    mirror=$("$root/scripts/peer-server.sh" mirror)
     rm -rf "$cache/base.new"
     echo "Making a Debian 13 system in $cache/base from $mirror" >&2
     debootstrap --variant=minbase trixie "$cache/base.new" "$mirror" >"$cache/debootstrap.log" 2>&1 ||

@@ -27,13 +27,16 @@
 #   peer-server.sh KIND fetch
 #       only download and unpack (what start does first), e.g. to fill the cache ahead of time;
 #       prints the root folder.
+#   peer-server.sh mirror
+#       prints the Debian mirror that this machine's apt sources name, which the packages come from.
 #
 # Environment: PEER_HOME (default ~/.cache/quorvo-peers) holds everything: PEER_APT (the private
 # apt state: sources.list, lists, cache; made and updated on first use from the Debian mirror that
 # this machine's own apt sources name; PEER_APT-bookworm for Debian 12's kinds), PEER_CACHE (the
 # .deb files) and PEER_ROOTS (the unpacked roots); PEER_SUITES (default "trixie sid") the
 # suites to take mysql and mariadb from; PEER_PORT (default 3306). Nothing outside PEER_HOME and
-# DATADIR is changed; the system's apt is untouched. Several calls may fetch at the same time: they take turns on a lock in PEER_HOME.
+# DATADIR is changed; the system's apt is untouched. Several calls may fetch at the same time:
+# they take turns on a lock in PEER_HOME.
 set -euo pipefail
 
 PEER_HOME=${PEER_HOME:-${XDG_CACHE_HOME:-$HOME/.cache}/quorvo-peers}
@@ -65,7 +68,7 @@ case ${1:-} in mysql|mariadb|mariadb-10.11|wintools) kind=$1; shift ;; esac
 [[ $# -ge 1 ]] || usage
 command=$1
 shift
-if [[ $command == fetch ]]; then
+if [[ $command == fetch || $command == mirror ]]; then
     dir=
 else
     [[ $# -ge 1 ]] || usage
@@ -125,12 +128,18 @@ in_root() {
 }
 
 # The private apt state: the same Debian mirror as the system's own sources, the kind's suites.
-apt_state() {
-    [[ -f $apt_dir/.updated && ${1:-} != refresh ]] && return 0
+mirror() {
     local uri
     uri=$(awk '/^URIs:/ { print $2; exit }' /etc/apt/sources.list.d/*.sources 2>/dev/null | grep -v security | head -n 1 || true)
     [[ -n $uri ]] || uri=$(awk '$1 == "deb" && $3 !~ /security/ { print $2; exit }' /etc/apt/sources.list 2>/dev/null || true)
     [[ -n $uri ]] || die "no Debian mirror found in this machine's apt sources"
+    echo "$uri"
+}
+
+apt_state() {
+    [[ -f $apt_dir/.updated && ${1:-} != refresh ]] && return 0
+    local uri
+    uri=$(mirror)
     # Debian 13's keyring is no longer in apt's trusted folder: the entries name it.
     local keyring=/usr/share/keyrings/debian-archive-keyring.gpg options=
     [[ -f $keyring ]] && options="[signed-by=$keyring] "
@@ -242,7 +251,7 @@ initialise() {
             --max_allowed_packet=8M --net_buffer_length=16K --skip-log-bin >"$dir/init.log" 2>&1 ||
             { tail -n 30 "$dir/init.log" >&2; die "initialisation failed"; }
         printf '%s' "$(in_root "$server_bin" --version | grep -o '[0-9][0-9.]*-MariaDB' | head -1)" \
-            >"$data/mariadb_upgrade_info"
+            >"$data/${sql}_upgrade_info"
     fi
 }
 
@@ -324,6 +333,7 @@ stop() {
 
 case $command in
 fetch) setup_kind; fetch; echo "$root" ;;
+mirror) mirror ;;
 start)
     [[ $# -ge 1 ]] || usage
     setup_kind
