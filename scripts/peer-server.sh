@@ -297,6 +297,10 @@ start() {
         # The X protocol would listen on every address, port 33060; files go to a folder of its own.
         mkdir -p "$dir/files"
         opts+=(--mysqlx=OFF --secure-file-priv="$dir/files")
+    elif [[ $kind == mariadb-10.11 ]]; then
+        # Its built-in default is latin1; Debian's configuration of it, as the system's server
+        # here, makes it utf8mb4 (MariaDB 11.8's default).
+        opts+=(--character-set-server=utf8mb4 --collation-server=utf8mb4_general_ci)
     fi
     rm -f "$pidfile"
     echo "$address" >"$dir/peer.address"

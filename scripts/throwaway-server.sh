@@ -61,7 +61,7 @@ throwaway_peer() {
     throwaway_dirs+=("$dir")
     log=$dir/start.log
     local options=()
-    if [[ $kind == mariadb && ${QUORVO_DB_BINLOG:-0} == 1 ]]; then
+    if [[ $kind == mariadb* && ${QUORVO_DB_BINLOG:-0} == 1 ]]; then
         options=(--log-bin="$dir/binlog" --server-id=1)
     fi
     if ! "$throwaway_scripts/peer-server.sh" "$kind" start "$dir" "$throwaway_peer_address" \
