@@ -9,19 +9,29 @@
 # Debian's source packages into the cache folder (about 40 minutes on two cores).
 # QUORVO_WIN_BUILD_DIR picks another build folder. Prints the zip's path as its last line.
 #
-#   build-windows.sh [--no-sdk-build]   with the option, exits with 77 where no SDK is at hand
-#                                       rather than building one (for the tests)
+# Qt's host tools (moc, rcc, uic) are those of the SDK's Qt version, whatever Qt this machine
+# has (scripts/qt-host-tools.sh). The licence texts and copyright files of the Debian 12
+# packages that the SDK was built from come unpacked by scripts/peer-server.sh (kind wintools)
+# and are kept with the SDK in its folder debian-copyright/, for the zip's notices.
+#
+#   build-windows.sh [--no-sdk-build] [--print-sdk]
+#       --no-sdk-build  exits with 77 where no SDK is at hand rather than building one (tests)
+#       --print-sdk     only finds the SDK (with its texts) and prints its folder
 set -euo pipefail
-build_sdk=1
-[[ ${1:-} == --no-sdk-build ]] && build_sdk=0
+build_sdk=1 print_sdk=0
+for option in "$@"; do
+    case $option in
+    --no-sdk-build) build_sdk=0 ;;
+    --print-sdk) print_sdk=1 ;;
+    *) echo "usage: $0 [--no-sdk-build] [--print-sdk]" >&2; exit 2 ;;
+    esac
+done
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/quorvo
 build=${QUORVO_WIN_BUILD_DIR:-$root/build-windows}
 mingw=x86_64-w64-mingw32
 
-# (libqt6core6 and libmariadb3 for their Debian copyright files, which the zip carries.)
-packages=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev qt6-base-dev-tools zip xz-utils
-    libqt6core6 libmariadb3)
+packages=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev zip xz-utils)
 missing=()
 for package in "${packages[@]}"; do
     status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
@@ -73,11 +83,25 @@ if [[ ! -f $sdk/lib/cmake/Qt6/Qt6Config.cmake ]]; then
     echo "No Windows Qt SDK in $sdk" >&2
     exit 1
 fi
+sdk_qt=$(sed -n 's/^set(PACKAGE_VERSION "\([0-9.]*\)")$/\1/p' \
+    "$sdk/lib/cmake/Qt6/Qt6ConfigVersionImpl.cmake")
+tools=$("$root/scripts/peer-server.sh" wintools fetch | tail -n 1)
+texts=$sdk/debian-copyright
+if [[ ! -f $texts/.complete ]]; then
+    mkdir -p "$texts"
+    cp "$tools"/usr/share/common-licenses/{LGPL-3,GPL-3,LGPL-2.1} "$texts/"
+    cp "$tools/usr/share/doc/libqt6core6/copyright" "$texts/qt6-base"
+    cp "$tools/usr/share/doc/libmariadb3/copyright" "$texts/mariadb"
+    touch "$texts/.complete"
+fi
+[[ $print_sdk == 1 ]] && { echo "$sdk"; exit 0; }
+host=$("$root/scripts/qt-host-tools.sh" "$sdk_qt")
 
 # Release, with the project's warnings as errors as on Linux. The SDK has no Qt Test.
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw64-toolchain.cmake" -DQUORVO_WIN_SDK="$sdk" \
-    -DQT_HOST_PATH=/usr >/dev/null
+    -DQT_HOST_PATH="$(head -n 1 <<<"$host")" -DQT_HOST_PATH_CMAKE_DIR="$(tail -n 1 <<<"$host")" \
+    >/dev/null
 cmake --build "$build" --target quorvo-setup -j"${QUORVO_JOBS:-2}"
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")

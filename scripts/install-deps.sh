@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building, running and testing need, where missing.
+# Installs the Debian 12 or 13 packages that building, running and testing need, where missing.
 # As root it installs them; otherwise it prints the one command to run and fails.
 set -euo pipefail
 

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds in build/ and runs every test against a throwaway MariaDB
-# 10.11 (Debian 12's), then the tests that need a server (label db) again against MariaDB 11.8
-# and MySQL 9.7 from Debian's newer packages (scripts/peer-server.sh). Each server is removed
-# again whatever the outcome. The summary says which server each failure came from; where a
-# newer server cannot be had, its run is skipped and the summary says why. Exits non-zero when
-# any test failed.
+# Installs what is missing, builds in build/ and runs every test against a throwaway server of
+# the system's own MariaDB (10.11 on Debian 12, 11.8 on Debian 13), then the tests that need a
+# server (label db) again against each other supported server, unpacked from Debian's packages
+# by scripts/peer-server.sh: MariaDB 10.11 (Debian 12's) or 11.8, whichever the system's is
+# not, and MySQL 9.7. Each server is removed again whatever the outcome. The summary names each
+# server once and says which server each failure came from; where a server cannot be had, its
+# run is skipped and the summary says why. Exits non-zero when any test failed.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
@@ -24,14 +25,21 @@ export QUORVO_TEST_DB_PASSWORD=quorvo-test-password
 main_host=${QUORVO_DB_ADDRESS:-127.0.0.1}
 throwaway_server test "$QUORVO_TEST_DB_USER" "$QUORVO_TEST_DB_PASSWORD"
 export QUORVO_TEST_SERVER_DIR=$throwaway_dir
-main_name="MariaDB $("$root/scripts/mariadb-server.sh" sql "$throwaway_dir" "select version()" |
-    tail -n 1 | cut -d- -f1)"
+main_version=$("$root/scripts/mariadb-server.sh" sql "$throwaway_dir" "select version()" |
+    tail -n 1 | cut -d- -f1)
+main_name="MariaDB $main_version"
 
 passes=()  # "name|host" of each server the db tests run against once more
 skipped=() # the servers that could not be had, with the reason
 summary=()
-for kind in mariadb mysql; do
-    label=$([[ $kind == mysql ]] && echo "MySQL 9.7" || echo "MariaDB 11.8")
+for kind in mariadb-10.11 mariadb mysql; do
+    case $kind in
+    mariadb-10.11) label="MariaDB 10.11" ;;
+    mariadb) label="MariaDB 11.8" ;;
+    mysql) label="MySQL 9.7" ;;
+    esac
+    # The system's own server had the full run.
+    [[ $main_version == "${label#MariaDB }".* ]] && continue
     if throwaway_peer "$kind" test "$QUORVO_TEST_DB_USER" "$QUORVO_TEST_DB_PASSWORD"; then
         name="$([[ $kind == mysql ]] && echo MySQL || echo MariaDB) ${throwaway_peer_version%%-*}"
         passes+=("$name|$throwaway_peer_address")

@@ -1,13 +1,13 @@
 # Sourced by the scripts that need database servers of their own for one run.
 #
 #   throwaway_server PURPOSE USER PASSWORD
-#       Debian 12's MariaDB 10.11 in a fresh temporary folder (its path in $throwaway_dir) on
-#       ${QUORVO_DB_ADDRESS:-127.0.0.1}:3306.
+#       the system's own MariaDB (Debian 12's 10.11, Debian 13's 11.8) in a fresh temporary
+#       folder (its path in $throwaway_dir) on ${QUORVO_DB_ADDRESS:-127.0.0.1}:3306.
 #   throwaway_peer KIND PURPOSE USER PASSWORD
-#       MariaDB 11.8 (KIND mariadb) or MySQL 9.7 (KIND mysql) from Debian's newer packages, through
-#       scripts/peer-server.sh, in a fresh temporary folder on the next free address after
-#       QUORVO_DB_ADDRESS: MariaDB 11.8 on the address one above, MySQL 9.7 two above (127.0.0.2
-#       and 127.0.0.3 by default). Sets throwaway_peer_address; where the packages cannot be
+#       MariaDB 11.8 (KIND mariadb) or MySQL 9.7 (KIND mysql) from Debian's newer packages, or
+#       Debian 12's MariaDB 10.11 (KIND mariadb-10.11), through scripts/peer-server.sh, in a
+#       fresh temporary folder on an address after QUORVO_DB_ADDRESS: a MariaDB on the address
+#       one above, MySQL 9.7 two above (127.0.0.2 and 127.0.0.3 by default). Sets throwaway_peer_address; where the packages cannot be
 #       had or the server does not start it returns 1 with the reason in $throwaway_peer_skip.
 #
 # Each server gets the database ozrinventory and an account USER with all privileges (and the
@@ -79,7 +79,7 @@ throwaway_peer() {
     throwaway_dirs+=("$dir")
     log=$dir/start.log
     local options=()
-    if [[ $kind == mariadb && ${QUORVO_DB_BINLOG:-0} == 1 ]]; then
+    if [[ $kind == mariadb* && ${QUORVO_DB_BINLOG:-0} == 1 ]]; then
         options=(--log-bin="$dir/binlog" --server-id=1)
     fi
     if [[ $kind == mariadb && ${QUORVO_DB_OWN_CA:-0} == 1 ]]; then

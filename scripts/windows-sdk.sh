@@ -22,7 +22,8 @@ qt_version=6.4.2+dfsg-10
 mkdir -p "$sdk" "$work"
 cd "$work"
 
-# 1. Tools. The host's Qt tools (moc, rcc, uic) must be of the same version as the sources.
+# 1. Tools. Qt's host tools (moc, rcc, uic) must be of the same version as the sources, whatever
+# Qt the system has (scripts/qt-host-tools.sh).
 if [[ ! -e stamp.tools ]]; then
     [[ $(id -u) -eq 0 ]] || { echo "Run this as root: it installs Debian packages." >&2; exit 1; }
     export DEBIAN_FRONTEND=noninteractive
@@ -41,7 +42,7 @@ if [[ ! -e stamp.tools ]]; then
         qt6-base-dev-tools dpkg-dev xz-utils >/dev/null
     touch stamp.tools
 fi
-test -x /usr/lib/qt6/libexec/moc && test -x /usr/lib/qt6/libexec/uic && test -x /usr/lib/qt6/libexec/rcc
+host=$("$root/scripts/qt-host-tools.sh" "${qt_version%%+*}")
 toolchain=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw64-toolchain.cmake" -DQUORVO_WIN_SDK="$sdk")
 
 # 2. Sources: Debian's qt6-base and mariadb source packages, of mariadb only libmariadb/.
@@ -106,11 +107,11 @@ if [[ ! -e stamp.connector ]]; then
     touch stamp.connector
 fi
 
-# 4. qtbase for Windows, with the host's Qt tools.
+# 4. qtbase for Windows, with those host tools.
 if [[ ! -e stamp.qt ]]; then
     rm -rf qt-build
     nice cmake -S qtbase-src -B qt-build -G Ninja "${toolchain[@]}" \
-        -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+        -DQT_HOST_PATH="$(head -n 1 <<<"$host")" -DQT_HOST_PATH_CMAKE_DIR="$(tail -n 1 <<<"$host")" \
         -DCMAKE_INSTALL_PREFIX="$sdk" -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON \
         -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DQT_BUILD_BENCHMARKS=OFF \
         -DINPUT_opengl=no -DFEATURE_opengl=OFF -DFEATURE_vulkan=OFF -DFEATURE_direct2d=OFF \

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Writes THIRD-PARTY-NOTICES.txt of the Windows zip to standard output: what of others the zip
 # holds, the exact sources it was built from, and the full licence texts, copied from Debian's
-# /usr/share/common-licenses and the copyright files of the Debian packages concerned.
+# common-licenses and the copyright files of the Debian packages concerned: for Qt and
+# Connector/C those of the Debian 12 packages that the SDK was built from, kept in the SDK's
+# folder debian-copyright/ (scripts/build-windows.sh puts them there); for the runtime this
+# machine's, whose DLLs the zip carries.
 #
 #   third-party-notices.sh SDK VERSION RUNTIME-DLL...
 #
@@ -50,10 +53,10 @@ done
 gcc=$(dpkg-query -W -f='${Version}' "$gcc_package" | cut -d- -f1)
 pthread=$(dpkg-query -W -f='${Version}' "$pthread_package" | cut -d- -f1)
 
-# A licence text, whole, under a title.
+# A licence text, whole, under a title and where Debian has it (the file's path by default).
 text() {
     [[ -f $2 ]] || fail "$2 is missing"
-    printf '\n\n%s\n%s\n(%s)\n\n' "$1" "$(printf '%*s' ${#1} '' | tr ' ' '=')" "$2"
+    printf '\n\n%s\n%s\n(%s)\n\n' "$1" "$(printf '%*s' ${#1} '' | tr ' ' '=')" "${3:-$2}"
     cat "$2"
 }
 copyright() {
@@ -96,7 +99,7 @@ of your own from the sources named here. The licence texts follow in full, from 
             Exception, version 3.1, whose text is in Debian's copyright file of
             gcc-mingw-w64 (F), as are the copyright holders.
    Source:  Debian's source package $(source_of "$gcc_package"), which builds GCC from Debian's
-            gcc-12 sources: binary package $(binary "$gcc_package").
+            gcc-${gcc%%.*} sources: binary package $(binary "$gcc_package").
 
 4. winpthreads (mingw-w64 $pthread), the threads of the compiler's runtime
    Files:   libwinpthread-1.dll
@@ -113,10 +116,14 @@ of your own from the sources named here. The licence texts follow in full, from 
    scripts/build-windows.sh then builds the program against them and makes this zip, with the
    runtime DLLs of Debian's packages named in 3 and 4.
 EOF
-text "A. GNU Lesser General Public License, version 3" /usr/share/common-licenses/LGPL-3
-text "B. GNU General Public License, version 3" /usr/share/common-licenses/GPL-3
-text "C. Qt: Debian's copyright file of qt6-base" "$(copyright libqt6core6)"
-text "D. GNU Lesser General Public License, version 2.1" /usr/share/common-licenses/LGPL-2.1
-text "E. MariaDB Connector/C: Debian's copyright file of mariadb" "$(copyright libmariadb3)"
+texts=$sdk/debian-copyright
+licence() { text "$1" "$texts/$2" "Debian 12: /usr/share/common-licenses/$2"; }
+licence "A. GNU Lesser General Public License, version 3" LGPL-3
+licence "B. GNU General Public License, version 3" GPL-3
+text "C. Qt: Debian's copyright file of qt6-base" "$texts/qt6-base" \
+    "Debian 12: /usr/share/doc/libqt6core6/copyright"
+licence "D. GNU Lesser General Public License, version 2.1" LGPL-2.1
+text "E. MariaDB Connector/C: Debian's copyright file of mariadb" "$texts/mariadb" \
+    "Debian 12: /usr/share/doc/libmariadb3/copyright"
 text "F. GCC runtime: Debian's copyright file of gcc-mingw-w64" "$(copyright "$gcc_package")"
 text "G. winpthreads: Debian's copyright file of mingw-w64" "$(copyright "$pthread_package")"

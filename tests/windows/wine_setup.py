@@ -231,6 +231,7 @@ class PackageTest(unittest.TestCase):
     that Explorer shows of the program."""
 
     folder = None
+    texts = None  # the SDK's debian-copyright/
 
     def read(self, name):
         with open(os.path.join(self.folder, name), "rb") as f:
@@ -243,9 +244,14 @@ class PackageTest(unittest.TestCase):
 
         self.assertEqual(self.read("LICENSE.txt"), windows_lines(os.path.join(ROOT, "LICENSE")))
         notices = self.read("THIRD-PARTY-NOTICES.txt")
-        texts = [f"/usr/share/common-licenses/{n}" for n in ("LGPL-3", "GPL-3", "LGPL-2.1")]
-        texts += [f"/usr/share/doc/{package}/copyright" for package in (
-            "libqt6core6", "libmariadb3", "gcc-mingw-w64-base", "mingw-w64-common")]
+        texts = [os.path.join(self.texts, n)
+                 for n in ("LGPL-3", "GPL-3", "LGPL-2.1", "qt6-base", "mariadb")]
+        # The runtime's, where this machine has the packages that its DLLs came from.
+        for package, version in re.findall(rb"binary package (\S+) (\S+?)\.?\s", notices):
+            here = subprocess.run(["dpkg-query", "-W", "-f=${Version}", package], text=True,
+                                  capture_output=True).stdout
+            if here == version.decode():
+                texts.append(f"/usr/share/doc/{package.decode()}/copyright")
         for text in texts:
             self.assertIn(windows_lines(text), notices, f"{text} is not in the notices whole")
         for folder, _, files in os.walk(self.folder):
@@ -255,7 +261,7 @@ class PackageTest(unittest.TestCase):
                 self.assertTrue(any(n.encode() in notices for n in named), f"{named[0]} unnamed")
         for source in (rb"source package qt6-base 6\.4\.2\+dfsg-10 ",
                        rb"libmariadb/ of mariadb_10\.11\.\d+\.orig\.tar\.gz",
-                       rb"source package gcc-mingw-w64 \S+", rb"source package mingw-w64 10\.",
+                       rb"source package gcc-mingw-w64 \S+", rb"source package mingw-w64 \d+\.",
                        rb"scripts/windows-sdk\.sh"):
             self.assertRegex(notices, source)
         readme = self.read("README.txt").decode()
@@ -304,13 +310,12 @@ def install_tools():
     return None
 
 
-def package(build_dir):
-    """The zip to test: QUORVO_WIN_ZIP, or one built now from these sources; None to skip."""
-    if os.environ.get("QUORVO_WIN_ZIP"):
-        return os.environ["QUORVO_WIN_ZIP"]
+def build_windows(build_dir, *options):
+    """The last line that scripts/build-windows.sh prints; None where it has no SDK."""
     env = dict(os.environ, QUORVO_WIN_BUILD_DIR=build_dir)
     result = subprocess.run([os.path.join(ROOT, "scripts", "build-windows.sh"),
-                             "--no-sdk-build"], env=env, stdout=subprocess.PIPE, timeout=1800)
+                             "--no-sdk-build", *options], env=env, stdout=subprocess.PIPE,
+                            timeout=1800)
     if result.returncode == SKIP:
         return None
     if result.returncode != 0:
@@ -323,8 +328,10 @@ def main():
     parser.add_argument("--build-dir", required=True)
     parser.add_argument("--artifacts", default=os.getcwd())
     args = parser.parse_args()
-    zip_path = package(os.path.abspath(args.build_dir))
-    if zip_path is None:
+    build_dir = os.path.abspath(args.build_dir)
+    zip_path = os.environ.get("QUORVO_WIN_ZIP") or build_windows(build_dir)
+    sdk = zip_path and build_windows(build_dir, "--print-sdk")
+    if sdk is None:
         print("SKIP: no Windows SDK to build the package with")
         return SKIP
     reason = install_tools()
@@ -344,6 +351,7 @@ def main():
         folder = os.path.join(unpacked, PROGRAM_FOLDER,
                               os.path.splitext(os.path.basename(zip_path))[0])
         PackageTest.folder = folder
+        PackageTest.texts = os.path.join(sdk, "debian-copyright")
         WineSetupTest.executable = os.path.join(folder, "quorvo-setup.exe")
         WineSetupTest.wine = wine
         wine.boot()
