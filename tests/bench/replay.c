@@ -97,6 +97,7 @@ static void prepareLine(struct Line *lines, int index, int total)
     } else if (strcmp(op, "connect") == 0) {
         decodeStrings(line, 2, 6);
         decodeStrings(line, 7, 8);
+        decodeStrings(line, 9, 10);
     } else if (strcmp(op, "stmt_bind_param") == 0) {
         /* The values are those of the statement's next execute. */
         const char *stmt = line->tokens[1];
@@ -200,6 +201,10 @@ int main(int argc, char *argv[])
         } else if (strcmp(op, "ssl_set") == 0) {
             mysql_ssl_set(m, t[2], t[3], t[4], t[5], t[6]);
         } else if (strcmp(op, "connect") == 0) {
+            if (t[9])
+                setenv("SSL_CERT_FILE", t[9], 1);
+            else
+                unsetenv("SSL_CERT_FILE");
             mysql_real_connect(m, t[2], t[3], t[4], t[5], (unsigned int)num(line, 6), t[7],
                                strtoul(t[8], NULL, 10));
         } else if (strcmp(op, "real_query") == 0) {
