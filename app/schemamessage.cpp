@@ -70,6 +70,15 @@ QString neededFor(const QString &right, const QStringList &tables)
 QStringList readinessMessages(const ReadinessProblems &problems)
 {
     QStringList messages;
+    const ServerRole &role = problems.replication;
+    if (role.replica)
+        messages << text(SetupMessage::Replica);
+    if (role.groupSecondary)
+        messages << text(SetupMessage::GroupSecondary);
+    if (role.updateEverywhere)
+        messages << text(SetupMessage::UpdateEverywhere);
+    if (!role.wsrepModeAgainstTriggers.isEmpty())
+        messages << text(SetupMessage::WsrepModeAgainstTriggers).arg(role.wsrepModeAgainstTriggers);
     // The rights that the triggers lack go in one sentence, with the one reason for them all.
     QStringList forTriggers;
     for (const MissingRight &missing : problems.missingRights) {
@@ -88,7 +97,8 @@ QStringList readinessMessages(const ReadinessProblems &problems)
         messages
             << text(SetupMessage::TriggersLackRights).arg(forTriggers.join(QStringLiteral("; ")));
     if (problems.triggersNeedSuper)
-        messages << text(SetupMessage::TriggersNeedSuper);
+        messages << text(role.galera ? SetupMessage::GaleraNeedsSuper
+                                     : SetupMessage::TriggersNeedSuper);
     for (const SchemaDifference &difference : problems.differences)
         messages << schemaDifferenceMessage(difference);
     if (!problems.usernameCharset.isEmpty())

@@ -79,6 +79,14 @@ QString setup::failureMessage(int code)
         return tr(SetupMessage::DuplicateUser);
     case DbError::ValueRefused:
         return tr(SetupMessage::UsernameRefused);
+    case DbError::Deadlock:
+        return tr(SetupMessage::Deadlock);
+    case DbError::ReadOnly:
+        return tr(SetupMessage::ReadOnly);
+    case DbError::PluginRefused:
+        return tr(SetupMessage::PluginRefused);
+    case DbError::NotReplicable:
+        return tr(SetupMessage::NotReplicable);
     default:
         return tr(SetupMessage::UnknownError);
     }

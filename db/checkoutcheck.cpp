@@ -45,6 +45,7 @@ const QStringList CheckoutStatements = {
 };
 const QString Rollback = QStringLiteral("rollback");
 const QString NeededStock = QStringLiteral("1, 0, 2");
+constexpr int Deadlock = 1213;
 
 } // namespace
 
@@ -67,6 +68,10 @@ std::optional<CheckoutFailure> InventoryDb::checkCheckout()
         qDebug() << "Key checkout:" << CheckoutStatements.at(i) << outcomes.at(i).error << Qt::endl;
         if (!query.exec(Rollback))
             throw classifyError(query.lastError());
+        // A conflict with another session, on this server or another node, says nothing about
+        // the triggers: the next run tries again.
+        if (sqlErrorNumber(outcomes.at(i).error) == Deadlock)
+            throw classifyError(outcomes.at(i).error);
         return CheckoutFailure{dbFailureReason(outcomes.at(i).error), true, {}};
     }
     const QStringList found = outcomes.at(CheckoutStatements.size() - 2).rows.value(0);

@@ -13,6 +13,10 @@ enum : int {
     DuplicateEntry = 4,
     NotSupported = 5,
     ValueRefused = 6, // a value the column cannot hold, refused by a strict session
+    Deadlock = 7,     // also a certification conflict with another node of a Galera cluster
+    ReadOnly = 8,
+    PluginRefused = 9,  // a plugin's rules, such as Group Replication's checks
+    NotReplicable = 10, // a statement that Galera would not replicate under its wsrep_mode
     NoErrorNumber = 100,
     Unclassified = -100,
 };

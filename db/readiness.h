@@ -1,5 +1,6 @@
 #pragma once
 
+#include "db/replication.h"
 #include "db/schemadifference.h"
 
 #include <QHash>
@@ -23,9 +24,11 @@ struct MissingRight
 struct ReadinessProblems
 {
     QString database;
+    // A server that takes no run of its own (replication.refused()) is refused with nothing else.
+    ServerRole replication;
     QList<MissingRight> missingRights; // in the order of the rights the run checks
-    // Binary logging is on, log_bin_trust_function_creators is off and the account lacks SUPER:
-    // the server refuses the triggers.
+    // Binary logging is on (or the server is a Galera node), log_bin_trust_function_creators is
+    // off and the account lacks SUPER: the server refuses the triggers.
     bool triggersNeedSuper = false;
     // Tables and triggers that exist and differ from what is needed; missing ones are not
     // listed, as the run creates them.
@@ -39,7 +42,7 @@ struct ReadinessProblems
 
     bool isEmpty() const
     {
-        return missingRights.isEmpty() && !triggersNeedSuper && differences.isEmpty() &&
-               usernameCharset.isEmpty();
+        return !replication.refused() && missingRights.isEmpty() && !triggersNeedSuper &&
+               differences.isEmpty() && usernameCharset.isEmpty();
     }
 };

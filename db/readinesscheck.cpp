@@ -2,6 +2,7 @@
 
 #include "db/dberror.h"
 #include "db/grants.h"
+#include "db/replication.h"
 #include "db/statementbatch.h"
 
 #include <QSqlDatabase>
@@ -130,11 +131,12 @@ struct TriggerAnswer
 {
     std::optional<int> error; // nothing where not asked; 0 where it went through after all
     QStringList grants;
+    bool grantsOnly = false; // asked without the probe trigger: the grants tell TRIGGER
 
     bool needsSuper() const { return error == NeedsSuper; }
     bool lacksTrigger(const QString &database, bool wildcards) const
     {
-        if (needsSuper())
+        if (needsSuper() || grantsOnly)
             return holding(grants, QString::fromLatin1(TriggerRight), database,
                            QString::fromLatin1(TriggerTable), wildcards) == Holding::Lacking;
         return error == DeniedOnTable || error == DeniedOnColumn || error == DeniedOnDatabase;
@@ -176,16 +178,26 @@ public:
 
     // SUPER, where binary logging asks for it, and TRIGGER, as creating a trigger needs them.
     void askTriggerCreation() { askTrigger(trigger); }
+    // TRIGGER as the grants show it, without the probe trigger: a trigger made on a Galera node
+    // goes to every node, and two of them at once have hung a node for good.
+    void askTriggerGrants()
+    {
+        trigger.grantsOnly = true;
+        askGrants(trigger);
+    }
 
     // The triggers' rights with the session's role off, then on again.
-    void askWithoutRole(const QString &role, bool createsTriggers)
+    void askWithoutRole(const QString &role, bool createsTriggers, bool galera)
     {
         ask(RolesOff, mustPass);
         for (const char *table : TriggerTables) {
             askRight(SelectProbe, QString::fromLatin1(table), ownLacking);
             askRight(UpdateProbe, QString::fromLatin1(table), ownLacking);
         }
-        if (createsTriggers)
+        ownTrigger.grantsOnly = createsTriggers && galera;
+        if (ownTrigger.grantsOnly)
+            askGrants(ownTrigger);
+        else if (createsTriggers)
             askTrigger(ownTrigger);
         ask(QStringLiteral("SET ROLE ") + quoted(role), mustPass);
     }
@@ -275,6 +287,10 @@ private:
         ask(TriggerProbe, [&into](const StatementOutcome &outcome) {
             into.error = outcome.refused() ? sqlErrorNumber(outcome.error) : 0;
         });
+        askGrants(into);
+    }
+    void askGrants(TriggerAnswer &into)
+    {
         ask(ShowGrants, [&into](const StatementOutcome &outcome) {
             mustPass(outcome);
             for (const QStringList &row : outcome.rows)
@@ -322,6 +338,11 @@ ReadinessProblems InventoryDb::checkReadiness(const QString &username)
     const bool mariaDb = query.value(1).toString().contains(QStringLiteral("MariaDB"));
     const QString account = query.value(2).toString();
     const QString role = query.value(3).toString();
+    // A run here would clash with what the server takes from others, or never be replicated.
+    problems.replication = serverRole(*db, mariaDb);
+    if (problems.replication.refused())
+        return problems;
+    const bool galera = problems.replication.galera;
 
     problems.differences = schemaDifferences(true, &problems.triggersInPlace);
     const bool createsTriggers = problems.triggersInPlace.size() < triggerNames().size();
@@ -333,15 +354,19 @@ ReadinessProblems InventoryDb::checkReadiness(const QString &username)
     if (!mariaDb)
         questions.askReferences();
     // Only a run that creates a trigger needs SUPER and TRIGGER to make one.
-    if (createsTriggers)
+    if (createsTriggers && galera)
+        questions.askTriggerGrants();
+    else if (createsTriggers)
         questions.askTriggerCreation();
     if (mariaDb && !role.isEmpty() && definer)
-        questions.askWithoutRole(role, createsTriggers);
+        questions.askWithoutRole(role, createsTriggers, galera);
     questions.askUsernameCharset();
     questions.send(*db);
 
     problems.missingRights = questions.missingRights(problems.database);
-    problems.triggersNeedSuper = questions.needsSuper();
+    problems.triggersNeedSuper = galera
+                                     ? createsTriggers && !problems.replication.galeraTrustsTriggers
+                                     : questions.needsSuper();
     if (!holdsName(*db, username, questions.usernameCharset()))
         problems.usernameCharset = questions.usernameCharset();
     return problems;

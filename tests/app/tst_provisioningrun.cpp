@@ -25,6 +25,11 @@ const QString AllButTrigger = QStringLiteral("SELECT, INSERT, UPDATE, DELETE, CR
 QStringList outcome(const RunResult &run)
 {
     QStringList lines;
+    const ServerRole &role = run.notReady.replication;
+    if (role.replica || role.groupSecondary || role.updateEverywhere)
+        lines << (role.replica ? QStringLiteral("replica") : QStringLiteral("group member"));
+    if (!role.wsrepModeAgainstTriggers.isEmpty())
+        lines << QStringLiteral("wsrep_mode ") + role.wsrepModeAgainstTriggers;
     for (const MissingRight &missing : run.notReady.missingRights)
         lines << missing.right + QStringLiteral(" on ") +
                      (missing.tables.isEmpty() ? QStringLiteral("the database")
@@ -69,10 +74,11 @@ private:
     // A whole run in this thread, with the account of ConnectionSettings.
     RunResult provision(const QString &user = QStringLiteral("admin")) const;
     int accounts() const;
-    // Tables with their columns, triggers, accounts and keys, as the database holds them.
-    QStringList snapshot() const;
+    // Tables with their columns, triggers, accounts and keys, as the database holds them on the
+    // server of the connection.
+    QStringList snapshot(const testdatabase::AdminConnection &on) const;
     // A key checked out and back in by an account with the rights the Quorvo application needs.
-    void checkKeysOutAsAnotherAccount();
+    void checkKeysOutAsAnotherAccount(const QString &node);
 };
 
 void TestProvisioningRun::init()
@@ -102,17 +108,19 @@ int TestProvisioningRun::accounts() const
     return count.size() == 1 ? count.first().toInt() : 0; // no table: no account
 }
 
-QStringList TestProvisioningRun::snapshot() const
+QStringList TestProvisioningRun::snapshot(const testdatabase::AdminConnection &on) const
 {
-    return scratch->rows(QStringLiteral(
+    on.exec(QStringLiteral("USE `%1`").arg(scratch->databaseName()));
+    const auto rows = [&on](const QString &sql) { return testdatabase::rows(on.database(), sql); };
+    return rows(QStringLiteral(
                "select table_name, column_name, column_type from information_schema.columns "
                "where table_schema = database() order by 1, 2")) +
-           scratch->rows(QStringLiteral(
+           rows(QStringLiteral(
                "select trigger_name, event_object_table, action_timing, event_manipulation from "
                "information_schema.triggers where trigger_schema = database() order by 1")) +
-           scratch->rows(QStringLiteral("select username, hex(password) from users")) +
-           scratch->rows(QStringLiteral("select TagNum, InInv from pkeys")) +
-           scratch->rows(QStringLiteral("select TransactionID from p_k"));
+           rows(QStringLiteral("select username, hex(password) from users")) +
+           rows(QStringLiteral("select TagNum, InInv from pkeys")) +
+           rows(QStringLiteral("select TransactionID from p_k"));
 }
 
 void TestProvisioningRun::shouldReportDifferenceAfterRun_data()
@@ -164,7 +172,10 @@ void TestProvisioningRun::shouldReportDifferenceAfterRun()
 // An account of the case's own on a server with binary logging on. Statements may name {db}
 // ({db\\_}: with '_' escaped), {account} and {role}; "provisioned" runs the account through once
 // first, as "first"; "default role" makes {role} the account's default role, in the server's own
-// syntax; a statement marked "MySQL:" has no counterpart on MariaDB, where the row is skipped.
+// syntax; "replica of nowhere" makes the server a replica whose source never answers; a statement
+// marked "MySQL:" has no counterpart on MariaDB, where the row is skipped if it comes first and
+// the statement left out otherwise; a row whose first statement is marked "Galera:" runs on a
+// Galera node alone.
 // Where MySQL answers otherwise for a reason, onMySql holds its outcome.
 void TestProvisioningRun::shouldRefuseAndChangeNothing_data()
 {
@@ -257,6 +268,14 @@ void TestProvisioningRun::shouldRefuseAndChangeNothing_data()
          "REVOKE TRIGGER ON `{db}`.* FROM {account}"},
         {}, {"TRIGGER on p_k"});
     row("binary logging without SUPER", {grant(ReadmeRights), untrusted}, {"binary logging"});
+    // Without the right to see replication, MySQL tells no account that it is a replica.
+    row("a replica",
+        {grant(ReadmeRights), "MySQL: GRANT REPLICATION CLIENT ON *.* TO {account}",
+         "replica of nowhere"},
+        {"replica"});
+    row("a Galera cluster that does not replicate triggers",
+        {"Galera: set global wsrep_mode = 'BINLOG_ROW_FORMAT_ONLY'", grant(ReadmeRights)},
+        {"wsrep_mode BINLOG_ROW_FORMAT_ONLY"});
     // No trigger is asked for again, so SUPER is not needed.
     row("a second account, the triggers in place, binary logging without SUPER",
         {grant(ReadmeRights), "provisioned", untrusted}, added);
@@ -342,10 +361,16 @@ void TestProvisioningRun::shouldRefuseAndChangeNothing()
     QFETCH(QString, user);
     QFETCH(QStringList, onMySql);
     QFETCH(QStringList, verdict);
-    QVERIFY2(scratch->value(QStringLiteral("select @@log_bin")) == QLatin1String("1"),
+    const bool mySql = testdatabase::isMySql(admin->database());
+    const bool galera =
+        !mySql && scratch->value(QStringLiteral("select @@wsrep_on")) == QLatin1String("1");
+    const QString galeraOnly = QStringLiteral("Galera: ");
+    if (!galera && statements.first().startsWith(galeraOnly))
+        QSKIP("This row needs a node of a Galera cluster");
+    // Galera asks for SUPER with binary logging on or off.
+    QVERIFY2(galera || scratch->value(QStringLiteral("select @@log_bin")) == QLatin1String("1"),
              "The test server runs without binary logging; start it with QUORVO_DB_BINLOG=1, as "
              "scripts/test.sh does");
-    const bool mySql = testdatabase::isMySql(admin->database());
     const QString mySqlOnly = QStringLiteral("MySQL: ");
     if (!mySql && statements.first().startsWith(mySqlOnly))
         QSKIP("MariaDB has no counterpart of this row's first statement");
@@ -357,10 +382,16 @@ void TestProvisioningRun::shouldRefuseAndChangeNothing()
     const QString role = testdatabase::uniqueName(QStringLiteral("quorvo_r"));
     const QString globals = scratch->value(
         QStringLiteral("select concat(@@global.log_bin_trust_function_creators, ', sql_mode = ', "
-                       "quote(@@global.sql_mode))"));
+                       "quote(@@global.sql_mode))") +
+        (galera ? QStringLiteral(", ', wsrep_mode = ', quote(@@global.wsrep_mode))") : QString()));
+    bool replica = false;
     const auto restore = qScopeGuard([&] {
         admin->exec(QStringLiteral("set global log_bin_trust_function_creators = ") + globals);
         admin->exec(QStringLiteral("DROP ROLE IF EXISTS %1, %1_n").arg(role));
+        if (replica)
+            admin->exec(mySql ? QStringLiteral("STOP REPLICA") : QStringLiteral("STOP SLAVE")) &&
+                admin->exec(mySql ? QStringLiteral("RESET REPLICA ALL")
+                                  : QStringLiteral("RESET SLAVE ALL"));
         // A partial revoke keeps the setting on until its account is gone.
         if (mySql) {
             account.drop();
@@ -376,11 +407,27 @@ void TestProvisioningRun::shouldRefuseAndChangeNothing()
             QCOMPARE(outcome(provision(QStringLiteral("first"))), QStringList{"added"});
             continue;
         }
+        if (statement == u"replica of nowhere") {
+            replica = true;
+            const QString source = mySql ? QStringLiteral("CHANGE REPLICATION SOURCE TO SOURCE_%1")
+                                         : QStringLiteral("CHANGE MASTER TO MASTER_%1");
+            QVERIFY2(scratch->exec(source.arg("HOST = '127.0.0.250', %1PORT = 9, %1USER = 'none'")
+                                       .arg(mySql ? "SOURCE_" : "MASTER_"),
+                                   &failure) &&
+                         scratch->exec(mySql ? QStringLiteral("START REPLICA")
+                                             : QStringLiteral("START SLAVE"),
+                                       &failure),
+                     qPrintable(failure));
+            continue;
+        }
+        if (!mySql && statement.startsWith(mySqlOnly))
+            continue;
         if (statement == u"default role")
             statement = QStringLiteral("SET DEFAULT ROLE {role} %1 {account}")
                             .arg(mySql ? QStringLiteral("TO") : QStringLiteral("FOR"));
         QString escaped = scratch->databaseName();
         statement.remove(mySqlOnly)
+            .remove(galeraOnly)
             .replace(QStringLiteral("{db\\_}"), escaped.replace(u'_', QStringLiteral("\\_")))
             .replace(QStringLiteral("{db}"), scratch->databaseName())
             .replace(QStringLiteral("{account}"),
@@ -389,7 +436,7 @@ void TestProvisioningRun::shouldRefuseAndChangeNothing()
         QVERIFY2(scratch->exec(statement, &failure), qPrintable(failure));
     }
 
-    const QStringList before = snapshot();
+    const QStringList before = snapshot(*admin);
     testsupport::MessageLog log;
     const RunResult run = provision(user);
     QStringList found = outcome(run);
@@ -397,16 +444,26 @@ void TestProvisioningRun::shouldRefuseAndChangeNothing()
         found.prepend(QStringLiteral("checkout not tried"));
     // Joined, so that a failure shows both lists whole.
     QCOMPARE(found.join(u'\n'), verdict.join(u'\n'));
+    // Every other server of the set ends as this one, once replication has brought it there.
+    const QStringList after = snapshot(*admin);
+    if (!run.added)
+        QCOMPARE(after, before);
+    for (const QString &node : testdatabase::otherNodes()) {
+        const testdatabase::AdminConnection other(node);
+        QVERIFY2(other.isOpen(), qPrintable(other.errorText()));
+        QTRY_COMPARE_WITH_TIMEOUT(snapshot(other), after, 20000);
+    }
+    // A Galera cluster takes the checkout on another node; a replica takes no writes.
     if (run.added)
-        checkKeysOutAsAnotherAccount();
-    else
-        QCOMPARE(snapshot(), before);
+        checkKeysOutAsAnotherAccount(galera ? testdatabase::otherNodes().value(0) : QString());
 }
 
 // The triggers run with the rights of the account that made them; the Quorvo application uses
 // another session, here another account with the rights it needs itself.
-void TestProvisioningRun::checkKeysOutAsAnotherAccount()
+void TestProvisioningRun::checkKeysOutAsAnotherAccount(const QString &node)
 {
+    if (!node.isEmpty())
+        ConnectionSettings::dbHost = node;
     LimitedAccount clerk(*admin);
     QVERIFY(clerk.grant(QStringLiteral("SELECT, INSERT, UPDATE, DELETE"),
                         QStringLiteral("`%1`.*").arg(scratch->databaseName())));
@@ -421,12 +478,11 @@ void TestProvisioningRun::checkKeysOutAsAnotherAccount()
           "insert into p_k (Tnumber, TagNum, NumOut) values ('T00000001', 7, 2)"})
         QCOMPARE(testdatabase::rowsOn(clerkConnection, QString::fromLatin1(statement)).join(u'\n'),
                  QString());
-    QCOMPARE(scratch->value(QStringLiteral("select InInv from pkeys where TagNum = 7")),
-             QStringLiteral("3"));
+    const QString stock = QStringLiteral("select InInv from pkeys where TagNum = 7");
+    QCOMPARE(testdatabase::rowsOn(clerkConnection, stock), QStringList{"3"});
     QCOMPARE(testdatabase::rowsOn(clerkConnection, QStringLiteral("delete from p_k")).join(u'\n'),
              QString());
-    QCOMPARE(scratch->value(QStringLiteral("select InInv from pkeys where TagNum = 7")),
-             QStringLiteral("5"));
+    QCOMPARE(testdatabase::rowsOn(clerkConnection, stock), QStringList{"5"});
 }
 
 QTEST_GUILESS_MAIN(TestProvisioningRun)

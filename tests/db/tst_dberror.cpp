@@ -55,6 +55,11 @@ void TestDbError::shouldClassifyByNumberAlone_data()
     QTest::newRow("connection killed") << "1927" << driver << "Connection was killed" << -100;
     QTest::newRow("string too long") << "1406" << driver << "Data too long" << 6;
     QTest::newRow("character the column lacks") << "1366" << driver << "Incorrect string" << 6;
+    QTest::newRow("deadlock, or a conflict between Galera nodes")
+        << "1213" << driver << "Deadlock found" << 7;
+    QTest::newRow("read-only") << "1290" << driver << "--read-only option" << 8;
+    QTest::newRow("a plugin's rules") << "3098" << driver << "external plugin" << 9;
+    QTest::newRow("not replicated by Galera") << "4165" << driver << "Galera replication" << 10;
     QTest::newRow("zero") << "0" << driver << "" << -100;
     QTest::newRow("minus two") << "-2" << driver << "" << -100;
 }
