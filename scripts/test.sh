@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds in build/ and runs every test against a throwaway MariaDB
 # 10.11 (Debian 12's), then the tests that need a server (label db) again against MariaDB 11.8
-# and MySQL 9.7 from Debian's newer packages (scripts/peer-server.sh). Each server is removed
-# again whatever the outcome. The summary says which server each failure came from; where a
-# newer server cannot be had, its run is skipped and the summary says why. Exits non-zero when
-# any test failed.
+# and MySQL 9.7 from Debian's newer packages (scripts/peer-server.sh), then the tests labelled
+# cluster on a Galera cluster and a MySQL primary with a replica (scripts/cluster-server.sh).
+# Each server is removed again whatever the outcome. The summary says which server each failure
+# came from; where a newer server or a set cannot be had, its run is skipped and the summary says
+# why. Exits non-zero when any test failed.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
@@ -62,10 +63,35 @@ run_tests() {
     fi
 }
 
-run_tests "$main_name" "$main_host"
+run_tests "$main_name" "$main_host" -LE cluster
 for pass in "${passes[@]}"; do
     run_tests "${pass%|*}" "${pass#*|}" -L db
 done
+
+# Then sets of servers that replicate (scripts/cluster-server.sh), one set at a time, each server
+# on an address of its own above the three single ones: the tests labelled cluster run through
+# the first server and compare every other one.
+cluster_dirs=()
+trap 'for dir in "${cluster_dirs[@]}"; do "$root/scripts/cluster-server.sh" stop "$dir" || true
+      rm -rf "$dir"; done; throwaway_cleanup' EXIT
+run_cluster() {
+    local kind=$1 name=$2 dir
+    shift 2
+    dir=$(mktemp -d "${TMPDIR:-/tmp}/quorvo-test-$kind.XXXXXX")
+    cluster_dirs+=("$dir")
+    if ! "$root/scripts/cluster-server.sh" "$kind" start "$dir" "$@" >"$dir/start.log" 2>&1; then
+        skipped+=("$name: skipped, $(grep -h '^cluster-server:' "$dir/start.log" | tail -n 1 |
+            sed 's/^cluster-server: //')")
+        return 0
+    fi
+    "$root/scripts/cluster-server.sh" sql "$dir" 1 \
+        "$(throwaway_account_sql "$QUORVO_TEST_DB_USER" "$QUORVO_TEST_DB_PASSWORD")"
+    QUORVO_TEST_DB_NODES=$(IFS=,; echo "${*:2}") run_tests "$name" "$1" -L cluster
+    "$root/scripts/cluster-server.sh" stop "$dir"
+}
+run_cluster galera "Galera cluster of 3 (MariaDB 10.11)" \
+    "$(throwaway_address 3)" "$(throwaway_address 4)" "$(throwaway_address 5)"
+run_cluster replica "MySQL 9.7 primary and replica" "$(throwaway_address 6)" "$(throwaway_address 7)"
 
 echo
 echo "Summary:"
