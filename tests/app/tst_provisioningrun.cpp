@@ -74,11 +74,10 @@ private:
     // A whole run in this thread, with the account of ConnectionSettings.
     RunResult provision(const QString &user = QStringLiteral("admin")) const;
     int accounts() const;
-    // Tables with their columns, triggers, accounts and keys, as the database holds them on the
-    // server of the connection.
+    // Tables with their columns, triggers, accounts and keys, as the database holds them there.
     QStringList snapshot(const testdatabase::AdminConnection &on) const;
     // A key checked out and back in by an account with the rights the Quorvo application needs.
-    void checkKeysOutAsAnotherAccount(const QString &node);
+    void checkKeysOutAsAnotherAccount();
 };
 
 void TestProvisioningRun::init()
@@ -172,10 +171,9 @@ void TestProvisioningRun::shouldReportDifferenceAfterRun()
 // An account of the case's own on a server with binary logging on. Statements may name {db}
 // ({db\\_}: with '_' escaped), {account} and {role}; "provisioned" runs the account through once
 // first, as "first"; "default role" makes {role} the account's default role, in the server's own
-// syntax; "replica of nowhere" makes the server a replica whose source never answers; a statement
-// marked "MySQL:" has no counterpart on MariaDB, where the row is skipped if it comes first and
-// the statement left out otherwise; a row with a statement marked "Galera:" runs on a Galera node
-// alone.
+// syntax, as does "replica of nowhere" the server a replica of a source that never answers; a
+// statement marked "MySQL:" has no counterpart on MariaDB, which skips the row where it comes first
+// and the statement otherwise; a row with one marked "Galera:" runs on a Galera node alone.
 // Where MySQL answers otherwise for a reason, onMySql holds its outcome.
 void TestProvisioningRun::shouldRefuseAndChangeNothing_data()
 {
@@ -271,7 +269,7 @@ void TestProvisioningRun::shouldRefuseAndChangeNothing_data()
     // Without the right to see replication, MySQL tells no account that it is a replica.
     row("a replica",
         {grant(ReadmeRights), "MySQL: GRANT REPLICATION CLIENT ON *.* TO {account}",
-         "replica of nowhere"},
+         "replica of nowhere", "START REPLICA"},
         {"replica"});
     row("a Galera cluster that does not replicate triggers",
         {grant(ReadmeRights), "Galera: set global wsrep_mode = 'BINLOG_ROW_FORMAT_ONLY'"},
@@ -385,14 +383,12 @@ void TestProvisioningRun::shouldRefuseAndChangeNothing()
                        "quote(@@global.sql_mode)%1)")
             .arg(galera ? QStringLiteral(", ', wsrep_mode = ', quote(@@global.wsrep_mode)")
                         : QString()));
-    bool replica = false;
     const auto restore = qScopeGuard([&] {
         admin->exec(QStringLiteral("set global log_bin_trust_function_creators = ") + globals);
         admin->exec(QStringLiteral("DROP ROLE IF EXISTS %1, %1_n").arg(role));
-        if (replica)
-            admin->exec(mySql ? QStringLiteral("STOP REPLICA") : QStringLiteral("STOP SLAVE")) &&
-                admin->exec(mySql ? QStringLiteral("RESET REPLICA ALL")
-                                  : QStringLiteral("RESET SLAVE ALL"));
+        if (statements.contains(QStringLiteral("replica of nowhere")))
+            admin->exec(QStringLiteral("STOP REPLICA")) &&
+                admin->exec(QStringLiteral("RESET REPLICA ALL"));
         // A partial revoke keeps the setting on until its account is gone.
         if (mySql) {
             account.drop();
@@ -408,19 +404,10 @@ void TestProvisioningRun::shouldRefuseAndChangeNothing()
             QCOMPARE(outcome(provision(QStringLiteral("first"))), QStringList{"added"});
             continue;
         }
-        if (statement == u"replica of nowhere") {
-            replica = true;
-            const QString source = mySql ? QStringLiteral("CHANGE REPLICATION SOURCE TO SOURCE_%1")
-                                         : QStringLiteral("CHANGE MASTER TO MASTER_%1");
-            QVERIFY2(scratch->exec(source.arg("HOST = '127.0.0.250', %1PORT = 9, %1USER = 'none'")
-                                       .arg(mySql ? "SOURCE_" : "MASTER_"),
-                                   &failure) &&
-                         scratch->exec(mySql ? QStringLiteral("START REPLICA")
-                                             : QStringLiteral("START SLAVE"),
-                                       &failure),
-                     qPrintable(failure));
-            continue;
-        }
+        if (statement == u"replica of nowhere")
+            statement =
+                QStringLiteral("CHANGE %1 TO %2HOST = '127.0.0.250', %2PORT = 9, %2USER = 'x'")
+                    .arg(mySql ? "REPLICATION SOURCE" : "MASTER", mySql ? "SOURCE_" : "MASTER_");
         if (!mySql && statement.startsWith(mySqlOnly))
             continue;
         if (statement == u"default role")
@@ -455,16 +442,16 @@ void TestProvisioningRun::shouldRefuseAndChangeNothing()
         QTRY_COMPARE_WITH_TIMEOUT(snapshot(other), after, 20000);
     }
     // A Galera cluster takes the checkout on another node; a replica takes no writes.
+    if (galera && !testdatabase::otherNodes().isEmpty())
+        ConnectionSettings::dbHost = testdatabase::otherNodes().first();
     if (run.added)
-        checkKeysOutAsAnotherAccount(galera ? testdatabase::otherNodes().value(0) : QString());
+        checkKeysOutAsAnotherAccount();
 }
 
 // The triggers run with the rights of the account that made them; the Quorvo application uses
 // another session, here another account with the rights it needs itself.
-void TestProvisioningRun::checkKeysOutAsAnotherAccount(const QString &node)
+void TestProvisioningRun::checkKeysOutAsAnotherAccount()
 {
-    if (!node.isEmpty())
-        ConnectionSettings::dbHost = node;
     LimitedAccount clerk(*admin);
     QVERIFY(clerk.grant(QStringLiteral("SELECT, INSERT, UPDATE, DELETE"),
                         QStringLiteral("`%1`.*").arg(scratch->databaseName())));
