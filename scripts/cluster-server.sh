@@ -10,6 +10,13 @@
 #       starts the cluster, the others join it one after the other with a full state transfer.
 #   cluster-server.sh replica start DIR PRIMARY_ADDRESS REPLICA_ADDRESS
 #       a MySQL 9.7 primary and its replica (scripts/peer-server.sh), with GTIDs.
+#   cluster-server.sh group test DIR ADDRESS1 ADDRESS2 ADDRESS3 -- COMMAND...
+#       a MySQL 9.7 Group Replication group of three in single-primary mode, the first member its
+#       primary, in a private network namespace (unshare -n), which holds the addresses on its
+#       loopback interface as the group asks; each member talks to the group on a port of its
+#       own (33061 ...). COMMAND runs there with QUORVO_TEST_DB_HOST set to the primary and
+#       QUORVO_TEST_DB_NODES to the others, then the group is stopped; exits with COMMAND's
+#       status, or 125 where the group could not be had.
 #   cluster-server.sh stop DIR
 #       stops every server of DIR, the last one started first.
 #   cluster-server.sh sql DIR N SQL
@@ -28,7 +35,7 @@ say() { echo "cluster-server: $*" >&2; }
 die() {
     say "$*"
     stop_all
-    exit 1
+    exit "${die_status:-1}"
 }
 usage() {
     sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//' >&2
@@ -174,8 +181,55 @@ replica_start() {
     sql 1 "select version()"
 }
 
+group_test() {
+    [[ $# -ge 5 && $4 == -- ]] || usage
+    if [[ ${QUORVO_IN_NETNS:-} != 1 ]]; then
+        unshare -n true 2>/dev/null || die "no network namespace can be made here (unshare -n)"
+        QUORVO_IN_NETNS=1 exec unshare -n -- "$0" group test "$dir" "$@"
+    fi
+    ip link set lo up || die "the namespace's loopback interface could not be set up"
+    local n=0 address node log seeds=() status=0
+    for address in "${@:1:3}"; do
+        ip addr add "$address/32" dev lo
+        seeds+=("$address:$((33061 + ${#seeds[@]}))")
+    done
+    for address in "${@:1:3}"; do
+        n=$((n + 1))
+        node=$dir/member$n
+        mkdir -p "$node"
+        log=$node/start.log
+        echo "mysql $node" >>"$dir/servers"
+        "$scripts/peer-server.sh" mysql start "$node" "$address" --server-id=$n --gtid-mode=ON \
+            --enforce-gtid-consistency=ON --plugin-load-add=group_replication.so \
+            --group-replication-group-name=5d1f6c3e-9a4b-4c1e-8f00-0000000000a1 \
+            --group-replication-local-address="${seeds[n - 1]}" \
+            --group-replication-group-seeds="$(IFS=,; echo "${seeds[*]}")" \
+            --group-replication-communication-stack=XCOM --report-host="$address" \
+            --group-replication-start-on-boot=OFF \
+            --group-replication-recovery-get-public-key=ON >"$log" 2>&1 ||
+            die "$(grep -h 'peer-server:' "$log" | tail -n 1 | sed 's/^peer-server: //')"
+        # The account for the state transfer, on each member alone.
+        sql $n "SET SQL_LOG_BIN = 0; CREATE USER 'quorvo_repl'@'%' IDENTIFIED BY 'quorvo-repl';
+                GRANT REPLICATION SLAVE, BACKUP_ADMIN, GROUP_REPLICATION_STREAM, CONNECTION_ADMIN
+                ON *.* TO 'quorvo_repl'@'%'; SET SQL_LOG_BIN = 1;
+                CHANGE REPLICATION SOURCE TO SOURCE_USER = 'quorvo_repl',
+                SOURCE_PASSWORD = 'quorvo-repl' FOR CHANNEL 'group_replication_recovery'" ||
+            die "member $n: the account for the state transfer could not be made"
+        if [[ $n -eq 1 ]]; then
+            sql 1 "SET GLOBAL group_replication_bootstrap_group = ON; START GROUP_REPLICATION;
+                   SET GLOBAL group_replication_bootstrap_group = OFF" 2>"$node/group.log"
+        else
+            sql $n "START GROUP_REPLICATION" 2>"$node/group.log"
+        fi || die "member $n did not join the group: $(tail -n 1 "$node/group.log")"
+    done
+    shift 4
+    QUORVO_TEST_DB_HOST=$address1 QUORVO_TEST_DB_NODES=$address2,$address3 "$@" || status=$?
+    stop_all
+    exit $status
+}
+
 kind=
-case ${1:-} in galera | replica) kind=$1; shift ;; esac
+case ${1:-} in galera | replica | group) kind=$1; shift ;; esac
 [[ $# -ge 2 ]] || usage
 command=$1
 dir=$(realpath -m "$2")
@@ -183,6 +237,10 @@ shift 2
 case $kind:$command in
 galera:start) galera_start "$@" ;;
 replica:start) replica_start "$@" ;;
+group:test)
+    die_status=125 address1=$1 address2=$2 address3=$3
+    group_test "$@"
+    ;;
 *:stop) stop_all ;;
 *:sql) [[ $# -eq 2 ]] || usage; sql "$1" "$2" ;;
 *) usage ;;

@@ -92,6 +92,28 @@ run_cluster() {
 run_cluster galera "Galera cluster of 3 (MariaDB 10.11)" \
     "$(throwaway_address 3)" "$(throwaway_address 4)" "$(throwaway_address 5)"
 run_cluster replica "MySQL 9.7 primary and replica" "$(throwaway_address 6)" "$(throwaway_address 7)"
+# Group Replication asks for its members' addresses on an interface: the group and its tests run
+# in a network namespace of their own (scripts/cluster-server.sh group test).
+group_name="MySQL 9.7 Group Replication of 3"
+group_dir=$(mktemp -d "${TMPDIR:-/tmp}/quorvo-test-group.XXXXXX")
+cluster_dirs+=("$group_dir")
+echo
+echo "=== Tests on $group_name ==="
+group_status=0
+"$root/scripts/cluster-server.sh" group test "$group_dir" "$(throwaway_address 8)" \
+    "$(throwaway_address 9)" "$(throwaway_address 10)" -- bash -c \
+    '"$0" sql "$1" 1 "$2" && ctest --output-on-failure -L cluster' "$root/scripts/cluster-server.sh" \
+    "$group_dir" "$(throwaway_account_sql "$QUORVO_TEST_DB_USER" "$QUORVO_TEST_DB_PASSWORD")" \
+    2> >(tee "$group_dir/test.log" >&2) || group_status=$?
+case $group_status in
+0) summary+=("$group_name: passed") ;;
+125) skipped+=("$group_name: skipped, $(grep -h '^cluster-server:' "$group_dir/test.log" |
+    tail -n 1 | sed 's/^cluster-server: //')") ;;
+*)
+    status=1
+    summary+=("$group_name: FAILED: $(cut -d: -f2 Testing/Temporary/LastTestsFailed.log | paste -sd " ")")
+    ;;
+esac
 
 echo
 echo "Summary:"

@@ -173,7 +173,8 @@ void TestProvisioningRun::shouldReportDifferenceAfterRun()
 // first, as "first"; "default role" makes {role} the account's default role, in the server's own
 // syntax, as does "replica of nowhere" the server a replica of a source that never answers; a
 // statement marked "MySQL:" has no counterpart on MariaDB, which skips the row where it comes first
-// and the statement otherwise; a row with one marked "Galera:" runs on a Galera node alone.
+// and the statement otherwise; a row with one marked "Galera:" or "Group Replication:" runs on a
+// server of that set alone.
 // Where MySQL answers otherwise for a reason, onMySql holds its outcome.
 void TestProvisioningRun::shouldRefuseAndChangeNothing_data()
 {
@@ -274,6 +275,10 @@ void TestProvisioningRun::shouldRefuseAndChangeNothing_data()
     row("a Galera cluster that does not replicate triggers",
         {grant(ReadmeRights), "Galera: set global wsrep_mode = 'BINLOG_ROW_FORMAT_ONLY'"},
         {"wsrep_mode BINLOG_ROW_FORMAT_ONLY"});
+    // The group makes its secondaries super read-only.
+    row("a Group Replication secondary",
+        {grant(ReadmeRights), "Group Replication: set global super_read_only = 1"},
+        {"group member"});
     // No trigger is asked for again, so SUPER is not needed.
     row("a second account, the triggers in place, binary logging without SUPER",
         {grant(ReadmeRights), "provisioned", untrusted}, added);
@@ -362,9 +367,14 @@ void TestProvisioningRun::shouldRefuseAndChangeNothing()
     const bool mySql = testdatabase::isMySql(admin->database());
     const bool galera =
         !mySql && scratch->value(QStringLiteral("select @@wsrep_on")) == QLatin1String("1");
-    const QString galeraOnly = QStringLiteral("Galera: ");
-    if (!galera && statements.join(u'\n').contains(galeraOnly))
-        QSKIP("This row needs a node of a Galera cluster");
+    const bool group = mySql && !scratch
+                                     ->value(QStringLiteral("select @@group_replication_group_"
+                                                            "name"))
+                                     .startsWith(u"SQL failed");
+    const QString galeraOnly = QStringLiteral("Galera: "), groupOnly("Group Replication: ");
+    if ((!galera && statements.join(u'\n').contains(galeraOnly)) ||
+        (!group && statements.join(u'\n').contains(groupOnly)))
+        QSKIP("This row needs a server of the set that it names");
     // Galera asks for SUPER with binary logging on or off.
     QVERIFY2(galera || scratch->value(QStringLiteral("select @@log_bin")) == QLatin1String("1"),
              "The test server runs without binary logging; start it with QUORVO_DB_BINLOG=1, as "
@@ -381,8 +391,9 @@ void TestProvisioningRun::shouldRefuseAndChangeNothing()
     const QString globals = scratch->value(
         QStringLiteral("select concat(@@global.log_bin_trust_function_creators, ', sql_mode = ', "
                        "quote(@@global.sql_mode)%1)")
-            .arg(galera ? QStringLiteral(", ', wsrep_mode = ', quote(@@global.wsrep_mode)")
-                        : QString()));
+            .arg(galera  ? QStringLiteral(", ', wsrep_mode = ', quote(@@global.wsrep_mode)")
+                 : group ? QStringLiteral(", ', super_read_only = 0, read_only = ', @@read_only")
+                         : QString()));
     const auto restore = qScopeGuard([&] {
         admin->exec(QStringLiteral("set global log_bin_trust_function_creators = ") + globals);
         admin->exec(QStringLiteral("DROP ROLE IF EXISTS %1, %1_n").arg(role));
@@ -416,6 +427,7 @@ void TestProvisioningRun::shouldRefuseAndChangeNothing()
         QString escaped = scratch->databaseName();
         statement.remove(mySqlOnly)
             .remove(galeraOnly)
+            .remove(groupOnly)
             .replace(QStringLiteral("{db\\_}"), escaped.replace(u'_', QStringLiteral("\\_")))
             .replace(QStringLiteral("{db}"), scratch->databaseName())
             .replace(QStringLiteral("{account}"),
