@@ -234,6 +234,8 @@ case ${1:-} in galera | replica | group) kind=$1; shift ;; esac
 command=$1
 dir=$(realpath -m "$2")
 shift 2
+# A start that fails half-way, wherever, leaves no server behind.
+[[ $command == stop || $command == sql ]] || trap '[[ $? -eq 0 ]] || stop_all' EXIT
 case $kind:$command in
 galera:start) galera_start "$@" ;;
 replica:start) replica_start "$@" ;;
