@@ -42,8 +42,9 @@
       "of its characters. The account was not added; choose another name.")                        \
     M(SetupMessage, UnknownError, "There was an unknown error.")                                   \
     M(SetupMessage, Deadlock,                                                                      \
-      "The server undid a statement of the setup that clashed with another session at the "        \
-      "same time, on this server or on another node of its cluster. Please press OK again.")       \
+      "A statement of the setup clashed with another session at the same time (such as a "         \
+      "second run of the setup), on this server or on another node of its cluster. Please "        \
+      "press OK again.")                                                                           \
     M(SetupMessage, ReadOnly,                                                                      \
       "The server takes no writes (it is read-only, as replicas and secondaries of a group "       \
       "are): run the setup on the primary.")                                                       \

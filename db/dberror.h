@@ -13,7 +13,9 @@ enum : int {
     DuplicateEntry = 4,
     NotSupported = 5,
     ValueRefused = 6, // a value the column cannot hold, refused by a strict session
-    Deadlock = 7,     // also a certification conflict with another node of a Galera cluster
+    // A clash with another session at the same time: a deadlock, a certification conflict with
+    // another node of a Galera cluster, or another run that made the tables meanwhile.
+    Deadlock = 7,
     ReadOnly = 8,
     PluginRefused = 9,  // a plugin's rules, such as Group Replication's checks
     NotReplicable = 10, // a statement that Galera would not replicate under its wsrep_mode

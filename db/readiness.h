@@ -30,6 +30,9 @@ struct ReadinessProblems
     // Binary logging is on (or the server is a Galera node), log_bin_trust_function_creators is
     // off and the account lacks SUPER: the server refuses the triggers.
     bool triggersNeedSuper = false;
+    // A Galera node on which p_k is missing: the run claims it (see InventoryDb::createSchema),
+    // as triggers created on p_k through two nodes at once have hung a node for good.
+    bool claimPK = false;
     // Tables and triggers that exist and differ from what is needed; missing ones are not
     // listed, as the run creates them.
     QList<SchemaDifference> differences;

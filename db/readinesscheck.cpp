@@ -102,6 +102,9 @@ const char *const TriggerRight = "TRIGGER";
 // others there, which MySQL 9.7 did not give a trigger when tried: then the key checkout after
 // the schema is made finds the lack).
 const char *const TriggerTables[] = {"pkeys", "p_k"};
+const QString PKExists = QStringLiteral(
+    "select count(*) from information_schema.TABLES where TABLE_SCHEMA = database() and "
+    "TABLE_NAME = 'p_k'");
 const QString RolesOff = QStringLiteral("SET ROLE NONE");
 
 const QString ShowGrants = QStringLiteral("SHOW GRANTS");
@@ -345,6 +348,11 @@ ReadinessProblems InventoryDb::checkReadiness(const QString &username)
     const bool galera = problems.replication.galera;
 
     problems.differences = schemaDifferences(true, &problems.triggersInPlace);
+    if (galera) {
+        if (!query.exec(PKExists) || !query.next())
+            throw classifyError(query.lastError());
+        problems.claimPK = query.value(0).toInt() == 0;
+    }
     const bool createsTriggers = problems.triggersInPlace.size() < triggerNames().size();
     // The account's own rights count where it is, or becomes, the definer of a trigger.
     const bool definer = createsTriggers || problems.triggersInPlace.values().contains(account);
