@@ -51,6 +51,20 @@
     M(SetupMessage, SchemaLeft,                                                                    \
       "These tables and triggers exist now: %1. Press OK again once the cause is mended: "         \
       "the run keeps them and makes only what is missing.")                                        \
+    M(SetupMessage, Deadlock,                                                                      \
+      "A statement of the setup clashed with another session at the same time (such as a "         \
+      "second run of the setup), on this server or on another node of its cluster. Please "        \
+      "press OK again.")                                                                           \
+    M(SetupMessage, ReadOnly,                                                                      \
+      "The server takes no writes (it is read-only, as replicas and secondaries of a group "       \
+      "are): run the setup on the primary.")                                                       \
+    M(SetupMessage, PluginRefused,                                                                 \
+      "A plugin of the server refused the statement. Group Replication in multi-primary "          \
+      "mode with update-everywhere checks refuses the cascading foreign keys of Quorvo's "         \
+      "tables.")                                                                                   \
+    M(SetupMessage, NotReplicable,                                                                 \
+      "Galera refused to replicate the statement: the cluster's wsrep_mode must not hold "         \
+      "BINLOG_ROW_FORMAT_ONLY, under which it does not replicate triggers.")                       \
     M(SetupMessage, NotReady, "The database is not ready for Quorvo, and nothing was changed:")    \
     M(SetupMessage, MissingRight, "The account lacks the right %1 on %2: %3")                      \
     M(SetupMessage, OnDatabase, "the database %1")                                                 \
@@ -92,6 +106,25 @@
     M(SetupMessage, HourlyLimit,                                                                   \
       "The account's limit %1 is %2 an hour, and one run needs %3: raise it (ALTER "               \
       "USER ... WITH %1 %3), or set it to 0 for none.")                                            \
+    M(SetupMessage, GaleraNeedsSuper,                                                              \
+      "The server is a node of a Galera cluster, which creates the triggers only for an "          \
+      "account with SUPER or with log_bin_trust_function_creators on, whether binary "             \
+      "logging is on or off: grant the account SUPER, or set "                                     \
+      "log_bin_trust_function_creators = 1 on the node that the setup connects to.")               \
+    M(SetupMessage, Replica,                                                                       \
+      "The server is a replica: it takes its changes from another server, and a run here "         \
+      "would clash with them. Run the setup on the primary.")                                      \
+    M(SetupMessage, GroupSecondary,                                                                \
+      "The server is a secondary of a Group Replication group (or a member not online), "          \
+      "which takes no writes. Run the setup on the group's primary.")                              \
+    M(SetupMessage, UpdateEverywhere,                                                              \
+      "The server is a member of a Group Replication group in multi-primary mode with "            \
+      "group_replication_enforce_update_everywhere_checks on, which refuses the cascading "        \
+      "foreign keys of Quorvo's tables: run the group in single-primary mode.")                    \
+    M(SetupMessage, WsrepModeAgainstTriggers,                                                      \
+      "The Galera cluster's wsrep_mode holds %1, under which the nodes do not replicate "          \
+      "triggers, and Quorvo counts keys through the triggers on p_k: take %1 out of "              \
+      "wsrep_mode on every node.")                                                                 \
     M(SetupMessage, UsernameCharset,                                                               \
       "The username holds a character that the column users.username (character "                  \
       "set %1) cannot store: choose another name.")                                                \

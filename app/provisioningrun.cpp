@@ -43,7 +43,7 @@ void ProvisioningRun::run(const QString &username, const QString &password)
             return;
         }
         changing = true;
-        inventoryDb->createSchema(result.notReady.triggersInPlace);
+        inventoryDb->createSchema(result.notReady.triggersInPlace, result.notReady.claimPK);
         // Tables of an older layout are kept as they are: an account is added only to a
         // database that the Quorvo application can work with, and only once a key can be
         // checked out there (the triggers run with rights that no check before can see whole,

@@ -72,6 +72,15 @@ QString neededFor(const QString &right, const QStringList &tables)
 QStringList readinessMessages(const ReadinessProblems &problems)
 {
     QStringList messages;
+    const ServerRole &role = problems.replication;
+    if (role.replica)
+        messages << text(SetupMessage::Replica);
+    if (role.groupSecondary)
+        messages << text(SetupMessage::GroupSecondary);
+    if (role.updateEverywhere)
+        messages << text(SetupMessage::UpdateEverywhere);
+    if (!role.wsrepModeAgainstTriggers.isEmpty())
+        messages << text(SetupMessage::WsrepModeAgainstTriggers).arg(role.wsrepModeAgainstTriggers);
     // The rights that the triggers lack go in one sentence, with the one reason for them all.
     QStringList forTriggers;
     for (const MissingRight &missing : problems.missingRights) {
@@ -92,7 +101,8 @@ QStringList readinessMessages(const ReadinessProblems &problems)
                              : SetupMessage::TriggersLackRights)
                         .arg(forTriggers.join(QStringLiteral("; ")));
     if (problems.triggersNeedSuper)
-        messages << text(SetupMessage::TriggersNeedSuper);
+        messages << text(role.galera ? SetupMessage::GaleraNeedsSuper
+                                     : SetupMessage::TriggersNeedSuper);
     for (const QString &setting : problems.readOnlySettings)
         messages << text(SetupMessage::ServerReadOnly).arg(setting);
     for (const QString &table : problems.gtidRefusedTables)

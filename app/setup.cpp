@@ -92,6 +92,14 @@ QString setup::failureMessage(int code)
         return tr(SetupMessage::NotEncrypted).arg(caFileName());
     case DbError::CertificateRejected:
         return tr(SetupMessage::CertificateRejected).arg(caFileName());
+    case DbError::Deadlock:
+        return tr(SetupMessage::Deadlock);
+    case DbError::ReadOnly:
+        return tr(SetupMessage::ReadOnly);
+    case DbError::PluginRefused:
+        return tr(SetupMessage::PluginRefused);
+    case DbError::NotReplicable:
+        return tr(SetupMessage::NotReplicable);
     default:
         return tr(SetupMessage::UnknownError);
     }

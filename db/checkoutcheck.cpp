@@ -57,6 +57,7 @@ const QString NeededStock = QStringLiteral("2, 1, 3");
 // the check runs under those, then under the session's own again.
 const QString DefaultRoles = QStringLiteral("SET ROLE DEFAULT");
 const QString SetRole = QStringLiteral("SET ROLE ");
+constexpr int Deadlock = 1213;
 
 } // namespace
 
@@ -96,6 +97,10 @@ std::optional<CheckoutFailure> InventoryDb::checkCheckout()
         qDebug() << "Key checkout:" << statements.at(i) << outcomes.at(i).error << Qt::endl;
         if (const QSqlError error = cleanUp(); error.isValid())
             throw classifyError(error);
+        // A conflict with another session, on this server or another node, says nothing about
+        // the triggers: the next run tries again.
+        if (sqlErrorNumber(outcomes.at(i).error) == Deadlock)
+            throw classifyError(outcomes.at(i).error);
         return CheckoutFailure{dbFailureReason(outcomes.at(i).error), true, {}};
     }
     const qsizetype foundAt = (mySql ? 1 : 0) + CheckoutStatements.size() - 2;

@@ -40,6 +40,14 @@ int classifyError(const QSqlError &error)
         return DbError::DuplicateEntry;
     case 1235:
         return DbError::NotSupported;
+    case 1213:
+        return DbError::Deadlock;
+    case 1290:
+        return DbError::ReadOnly;
+    case 3098:
+        return DbError::PluginRefused;
+    case 4165:
+        return DbError::NotReplicable;
     case 1366: // a character the column's character set lacks
     case 1406: // longer than the column
         return DbError::ValueRefused;

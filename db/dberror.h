@@ -16,6 +16,12 @@ enum : int {
     // With a CA certificate given: the server offered no TLS, or its certificate failed the check.
     NotEncrypted = 7,
     CertificateRejected = 8,
+    // A clash with another session at the same time: a deadlock, a certification conflict with
+    // another node of a Galera cluster, or another run that made the tables meanwhile.
+    Deadlock = 9,
+    ReadOnly = 10,
+    PluginRefused = 11, // a plugin's rules, such as Group Replication's checks
+    NotReplicable = 12, // a statement that Galera would not replicate under its wsrep_mode
     NoErrorNumber = 100,
     Unclassified = -100,
 };

@@ -54,8 +54,10 @@ public:
     // Creates the inventory tables and the triggers on p_k. Tables that exist are left as they
     // are, so a repeated run keeps their rows. The triggers named in triggersInPlace are not
     // asked for again: where binary logging is on, a server may refuse even a trigger that
-    // exists to an account without SUPER.
-    bool createSchema(const QHash<QString, QString> &triggersInPlace = {});
+    // exists to an account without SUPER. With claimPK, p_k is created without "if not exists":
+    // a cluster orders its DDL, so of two runs at once that found it missing the second stops
+    // there (DbError::Deadlock), before its triggers.
+    bool createSchema(const QHash<QString, QString> &triggersInPlace = {}, bool claimPK = false);
 
     // Checks a key out, changes the checkout and checks the key back in as the Quorvo
     // application does, with this account, through the triggers on p_k, inside a transaction

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "db/replication.h"
 #include "db/schemadifference.h"
 
 #include <QHash>
@@ -31,14 +32,19 @@ struct HourlyLimit
 struct ReadinessProblems
 {
     QString database;
+    // A server that takes no run of its own (replication.refused()) is refused with nothing else.
+    ServerRole replication;
     QList<MissingRight> missingRights; // in the order of the rights the run checks
     // How the triggers run where missingRights holds rights forTriggers: true on MySQL, with the
     // definer's default roles (and none that mandatory_roles or activate_all_roles_on_login
     // gives a session); false on MariaDB, without any of its roles.
     bool triggersUseDefaultRoles = false;
-    // Binary logging is on, log_bin_trust_function_creators is off and the account lacks SUPER:
-    // the server refuses the triggers.
+    // Binary logging is on (or the server is a Galera node), log_bin_trust_function_creators is
+    // off and the account lacks SUPER: the server refuses the triggers.
     bool triggersNeedSuper = false;
+    // A Galera node on which p_k is missing: the run claims it (see InventoryDb::createSchema),
+    // as triggers created on p_k through two nodes at once have hung a node for good.
+    bool claimPK = false;
     // The settings that make the server refuse the Quorvo application's changes, as the server
     // names them ("read_only"); empty where none is on.
     QStringList readOnlySettings;
@@ -59,8 +65,8 @@ struct ReadinessProblems
 
     bool isEmpty() const
     {
-        return missingRights.isEmpty() && !triggersNeedSuper && readOnlySettings.isEmpty() &&
-               gtidRefusedTables.isEmpty() && hourlyLimits.isEmpty() && differences.isEmpty() &&
-               usernameCharset.isEmpty();
+        return !replication.refused() && missingRights.isEmpty() && !triggersNeedSuper &&
+               readOnlySettings.isEmpty() && gtidRefusedTables.isEmpty() &&
+               hourlyLimits.isEmpty() && differences.isEmpty() && usernameCharset.isEmpty();
     }
 };

@@ -3,6 +3,7 @@
 #include "db/dberror.h"
 #include "db/grants.h"
 #include "db/layout.h"
+#include "db/replication.h"
 #include "db/statementbatch.h"
 
 #include <QSqlDatabase>
@@ -132,11 +133,12 @@ const QString MaxQueries = QStringLiteral("MAX_QUERIES_PER_HOUR");
 const QString MaxUpdates = QStringLiteral("MAX_UPDATES_PER_HOUR");
 // What a run sends besides the check's questions and the triggers it makes, as the servers
 // count it: the connection's settings, the tables, the schema check, the key checkout and the
-// account; on MySQL MySqlQueriesMore besides (two for its roles around the key checkout, three
-// more that it counts where the check's probes end their queries; as measured on MySQL 9.7).
+// account; on MySQL MySqlQueriesMore besides (two for its roles around the key checkout, two for
+// the questions on replication, three more that it counts where the check's probes end their
+// queries; as measured on MySQL 9.7, where MariaDB counts none of these).
 // Statements that change data are the tables, the triggers to make and UpdatesBesideSchema more.
 constexpr int QueriesBesideQuestions = 37;
-constexpr int MySqlQueriesMore = 5;
+constexpr int MySqlQueriesMore = 7;
 constexpr int UpdatesBesideSchema = 6;
 constexpr int InventoryTables = 8;
 // The tables of the triggers, as they exist, with whether their engine has transactions.
@@ -172,11 +174,12 @@ struct TriggerAnswer
 {
     std::optional<int> error; // nothing where not asked; 0 where it went through after all
     QStringList grants;
+    bool grantsOnly = false; // asked without the probe trigger: the grants tell TRIGGER
 
     bool needsSuper() const { return error == NeedsSuper; }
     bool lacksTrigger(const QString &database, bool wildcards) const
     {
-        if (needsSuper())
+        if (needsSuper() || grantsOnly)
             return holding(grants, QString::fromLatin1(TriggerRight), database,
                            QString::fromLatin1(TriggerTable), wildcards) == Holding::Lacking;
         return error == DeniedOnTable || error == DeniedOnColumn || error == DeniedOnDatabase;
@@ -229,18 +232,28 @@ public:
 
     // SUPER, where binary logging asks for it, and TRIGGER, as creating a trigger needs them.
     void askTriggerCreation() { askTrigger(trigger); }
+    // TRIGGER as the grants show it, without the probe trigger: a trigger made on a Galera node
+    // goes to every node, and two of them at once have hung a node for good.
+    void askTriggerGrants()
+    {
+        trigger.grantsOnly = true;
+        askGrants(trigger);
+    }
 
     // The triggers' rights with the roles that they run with (switched to by rolesOfTriggers),
     // then with the session's roles again (restoreRoles).
     void askWithTriggersRoles(const QString &rolesOfTriggers, const QString &restoreRoles,
-                              bool createsTriggers)
+                              bool createsTriggers, bool galera)
     {
         ask(rolesOfTriggers, mustPass);
         for (const char *table : TriggerTables) {
             askRight(SelectProbe, QString::fromLatin1(table), ownLacking);
             askRight(UpdateProbe, QString::fromLatin1(table), ownLacking);
         }
-        if (createsTriggers)
+        ownTrigger.grantsOnly = createsTriggers && galera;
+        if (ownTrigger.grantsOnly)
+            askGrants(ownTrigger);
+        else if (createsTriggers)
             askTrigger(ownTrigger);
         ask(restoreRoles, mustPass);
     }
@@ -411,16 +424,20 @@ private:
     // The grants first: the probe's refusal ends the batch.
     void askTrigger(TriggerAnswer &into)
     {
-        ask(ShowGrants, [&into](const StatementOutcome &outcome) {
-            mustPass(outcome);
-            for (const QStringList &row : outcome.rows)
-                into.grants << row.value(0);
-        });
+        askGrants(into);
         triggerProbes << statements.size();
         ask(TriggerProbe, [&into](const StatementOutcome &outcome) {
             into.error = outcome.refused() ? sqlErrorNumber(outcome.error) : 0;
         });
         refusals.last() = true;
+    }
+    void askGrants(TriggerAnswer &into)
+    {
+        ask(ShowGrants, [&into](const StatementOutcome &outcome) {
+            mustPass(outcome);
+            for (const QStringList &row : outcome.rows)
+                into.grants << row.value(0);
+        });
     }
 
     QStringList statements;
@@ -472,9 +489,16 @@ ReadinessProblems InventoryDb::checkReadiness(const QString &username)
     const bool mariaDb = query.value(1).toString().contains(QStringLiteral("MariaDB"));
     const QString account = query.value(2).toString();
     const QString role = query.value(3).toString();
+    // A run here would clash with what the server takes from others, or never be replicated.
+    problems.replication = serverRole(*db, mariaDb);
+    if (problems.replication.refused())
+        return problems;
+    const bool galera = problems.replication.galera;
 
     QSet<QString> tables;
     problems.differences = schemaDifferences(true, &problems.triggersInPlace, &tables);
+    // On Galera, a run that finds p_k missing claims it (see createSchema).
+    problems.claimPK = galera && !tables.contains(QStringLiteral("p_k"));
     const bool createsTriggers = problems.triggersInPlace.size() < triggerNames().size();
     // The account's own rights count where it is, or becomes, the definer of a trigger.
     const bool definer = createsTriggers || problems.triggersInPlace.values().contains(account);
@@ -485,21 +509,25 @@ ReadinessProblems InventoryDb::checkReadiness(const QString &username)
         questions.askReferences();
     questions.askUsernameCharset();
     // Only a run that creates a trigger needs SUPER and TRIGGER to make one.
-    if (createsTriggers)
+    if (createsTriggers && galera)
+        questions.askTriggerGrants();
+    else if (createsTriggers)
         questions.askTriggerCreation();
     // MariaDB runs the triggers without roles, MySQL with the definer's default roles: those that
     // the session has at login, unless mandatory_roles or activate_all_roles_on_login add others.
     problems.triggersUseDefaultRoles = !mariaDb;
     if (definer && mariaDb && !role.isEmpty())
-        questions.askWithTriggersRoles(RolesOff, SetRole + quoted(role), createsTriggers);
+        questions.askWithTriggersRoles(RolesOff, SetRole + quoted(role), createsTriggers, galera);
     else if (definer && !mariaDb && role != u"NONE")
-        questions.askWithTriggersRoles(DefaultRoles, SetRole + role, createsTriggers);
+        questions.askWithTriggersRoles(DefaultRoles, SetRole + role, createsTriggers, galera);
     questions.askServerSettings();
     questions.askHourlyLimits();
     questions.send(*db);
 
     problems.missingRights = questions.missingRights(problems.database);
-    problems.triggersNeedSuper = questions.needsSuper();
+    problems.triggersNeedSuper = galera
+                                     ? createsTriggers && !problems.replication.galeraTrustsTriggers
+                                     : questions.needsSuper();
     problems.readOnlySettings = questions.readOnlySettings();
     problems.gtidRefusedTables = questions.gtidRefusedTables();
     problems.hourlyLimits = questions.hourlyLimitsBelow(

@@ -82,6 +82,8 @@ const Step TableSteps[] = {
     {"Table 8", CreateKR},     {"Table 9", CreateGR},
 };
 const Step &PkeysStep = TableSteps[1];
+const Step &PKStep = TableSteps[2];
+constexpr int TableExists = 1050;
 
 const Step TriggerSteps[] = {
     {"Trigger 1", CreateNowDatePk},
@@ -121,14 +123,21 @@ QStringList InventoryDb::triggerNames()
     return names;
 }
 
-bool InventoryDb::createSchema(const QHash<QString, QString> &triggersInPlace)
+bool InventoryDb::createSchema(const QHash<QString, QString> &triggersInPlace, bool claimPK)
 {
     // Plain text, not prepared: MySQL refuses CREATE TRIGGER as a prepared statement.
     QSqlQuery query(*db);
 
     for (const Step &step : TableSteps) {
-        if (query.exec(step.statement))
+        QString statement = step.statement;
+        if (&step == &PKStep && claimPK)
+            statement.remove(QStringLiteral("IF NOT EXISTS "));
+        if (query.exec(statement))
             continue;
+        if (claimPK && sqlErrorNumber(query.lastError()) == TableExists) {
+            classifyError(query.lastError());
+            throw int{DbError::Deadlock};
+        }
         qDebug() << step.label << Qt::endl;
         if (&step == &PkeysStep)
             qDebug() << db->lastError() << Qt::endl;

@@ -3,9 +3,11 @@
 # the system's own MariaDB (10.11 on Debian 12, 11.8 on Debian 13), then the tests that need a
 # server (label db) again against each other supported server, unpacked from Debian's packages
 # by scripts/peer-server.sh: MariaDB 10.11 (Debian 12's) or 11.8, whichever the system's is
-# not, and MySQL 9.7. Each server is removed again whatever the outcome. The summary names each
-# server once and says which server each failure came from; where a server cannot be had, its
-# run is skipped and the summary says why. Exits non-zero when any test failed.
+# not, and MySQL 9.7; then the tests labelled cluster on a Galera cluster, a MySQL primary with a
+# replica and a MySQL Group Replication group (scripts/cluster-server.sh). Each server is removed
+# again whatever the outcome. The summary names each server once and says which server each
+# failure came from; where a server or a set cannot be had, its run is skipped and the summary
+# says why. Exits non-zero when any test failed.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
@@ -72,10 +74,57 @@ run_tests() {
     fi
 }
 
-run_tests "$main_name" "$main_host"
+run_tests "$main_name" "$main_host" -LE cluster
 for pass in "${passes[@]}"; do
     run_tests "${pass%|*}" "${pass#*|}" -L db
 done
+
+# Then sets of servers that replicate (scripts/cluster-server.sh), one set at a time, each server
+# on an address of its own above the three single ones: the tests labelled cluster run through
+# the first server and compare every other one.
+cluster_dirs=()
+trap 'for dir in "${cluster_dirs[@]}"; do "$root/scripts/cluster-server.sh" stop "$dir" || true
+      rm -rf "$dir"; done; throwaway_cleanup' EXIT
+run_cluster() {
+    local kind=$1 name=$2 dir
+    shift 2
+    dir=$(mktemp -d "${TMPDIR:-/tmp}/quorvo-test-$kind.XXXXXX")
+    cluster_dirs+=("$dir")
+    if ! "$root/scripts/cluster-server.sh" "$kind" start "$dir" "$@" >"$dir/start.log" 2>&1; then
+        skipped+=("$name: skipped, $(grep -h '^cluster-server:' "$dir/start.log" | tail -n 1 |
+            sed 's/^cluster-server: //')")
+        return 0
+    fi
+    "$root/scripts/cluster-server.sh" sql "$dir" 1 \
+        "$(throwaway_account_sql "$QUORVO_TEST_DB_USER" "$QUORVO_TEST_DB_PASSWORD")"
+    QUORVO_TEST_DB_NODES=$(IFS=,; echo "${*:2}") run_tests "$name" "$1" -L cluster
+    "$root/scripts/cluster-server.sh" stop "$dir"
+}
+run_cluster galera "Galera cluster of 3 (MariaDB 10.11)" \
+    "$(throwaway_address 3)" "$(throwaway_address 4)" "$(throwaway_address 5)"
+run_cluster replica "MySQL 9.7 primary and replica" "$(throwaway_address 6)" "$(throwaway_address 7)"
+# Group Replication asks for its members' addresses on an interface: the group and its tests run
+# in a network namespace of their own (scripts/cluster-server.sh group test).
+group_name="MySQL 9.7 Group Replication of 3"
+group_dir=$(mktemp -d "${TMPDIR:-/tmp}/quorvo-test-group.XXXXXX")
+cluster_dirs+=("$group_dir")
+echo
+echo "=== Tests on $group_name ==="
+group_status=0
+"$root/scripts/cluster-server.sh" group test "$group_dir" "$(throwaway_address 8)" \
+    "$(throwaway_address 9)" "$(throwaway_address 10)" -- bash -c \
+    '"$0" sql "$1" 1 "$2" && ctest --output-on-failure -L cluster' "$root/scripts/cluster-server.sh" \
+    "$group_dir" "$(throwaway_account_sql "$QUORVO_TEST_DB_USER" "$QUORVO_TEST_DB_PASSWORD")" \
+    2> >(tee "$group_dir/test.log" >&2) || group_status=$?
+case $group_status in
+0) summary+=("$group_name: passed") ;;
+125) skipped+=("$group_name: skipped, $(grep -h '^cluster-server:' "$group_dir/test.log" |
+    tail -n 1 | sed 's/^cluster-server: //')") ;;
+*)
+    status=1
+    summary+=("$group_name: FAILED: $(cut -d: -f2 Testing/Temporary/LastTestsFailed.log | paste -sd " ")")
+    ;;
+esac
 
 # The end-to-end test skips its screen reader case, and says why here, where Orca cannot run.
 orca_skipped=$root/build/tests/e2e/artifacts/screen-reader-skipped

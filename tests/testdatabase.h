@@ -54,6 +54,12 @@ inline QString password()
 {
     return qEnvironmentVariable("QUORVO_TEST_DB_PASSWORD", QStringLiteral("quorvo-test-password"));
 }
+// The other servers of a cluster or a primary's replicas, where host() is one of a set:
+// QUORVO_TEST_DB_NODES, their addresses separated by commas.
+inline QStringList otherNodes()
+{
+    return qEnvironmentVariable("QUORVO_TEST_DB_NODES").split(u',', Qt::SkipEmptyParts);
+}
 inline bool skipWhenUnreachable()
 {
     return qEnvironmentVariableIntValue("QUORVO_TEST_SKIP_DB") == 1;
@@ -113,10 +119,11 @@ inline bool isMySql(const QSqlDatabase &db)
 class AdminConnection
 {
 public:
-    AdminConnection() : name(uniqueName(QStringLiteral("quorvo_admin")))
+    explicit AdminConnection(const QString &server = host())
+        : name(uniqueName(QStringLiteral("quorvo_admin")))
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), name);
-        db.setHostName(host());
+        db.setHostName(server);
         db.setUserName(user());
         db.setPassword(password());
         db.setPort(3306);

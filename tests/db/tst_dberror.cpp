@@ -57,6 +57,14 @@ void TestDbError::shouldClassifyByNumberAlone_data()
     QTest::newRow("connection killed") << "1927" << driver << "Connection was killed" << -100;
     QTest::newRow("string too long") << "1406" << driver << "Data too long" << 6;
     QTest::newRow("character the column lacks") << "1366" << driver << "Incorrect string" << 6;
+    QTest::newRow("deadlock, or a conflict between Galera nodes")
+        << "1213" << driver << "Deadlock found" << int(DbError::Deadlock);
+    QTest::newRow("read-only") << "1290" << driver << "--read-only option"
+                               << int(DbError::ReadOnly);
+    QTest::newRow("a plugin's rules")
+        << "3098" << driver << "external plugin" << int(DbError::PluginRefused);
+    QTest::newRow("not replicated by Galera")
+        << "4165" << driver << "Galera replication" << int(DbError::NotReplicable);
     QTest::newRow("zero") << "0" << driver << "" << -100;
     QTest::newRow("minus two") << "-2" << driver << "" << -100;
 }
