@@ -105,7 +105,8 @@
       "triggers change p_k and pkeys together: convert the table to InnoDB.")                      \
     M(SetupMessage, HourlyLimit,                                                                   \
       "The account's limit %1 is %2 an hour, and one run needs %3: raise it (ALTER "               \
-      "USER ... WITH %1 %3), or set it to 0 for none.")                                            \
+      "USER ... WITH %1 %3, then FLUSH USER_RESOURCES, as what the account used this hour "        \
+      "counts too), or set it to 0 for none.")                                                     \
     M(SetupMessage, GaleraNeedsSuper,                                                              \
       "The server is a node of a Galera cluster, which creates the triggers only for an "          \
       "account with SUPER or with log_bin_trust_function_creators on, whether binary "             \
@@ -145,8 +146,8 @@
     M(SetupMessage, WrongTriggerBody,                                                              \
       "The trigger %1 does something other than Quorvo needs; it must do: %2")                     \
     M(SetupMessage, ColumnNeedsValue,                                                              \
-      "The column %1.%2 may not be empty and has no default: the setup cannot add an "             \
-      "account to the table.")                                                                     \
+      "The column %1.%2 must be given a value (it is NOT NULL and has no default): the "           \
+      "setup cannot add an account to the table.")                                                 \
     M(SetupMessage, NotUnique,                                                                     \
       "The column %1.%2 has no primary key or unique index: two accounts could "                   \
       "have the same name.")                                                                       \

@@ -271,9 +271,8 @@ public:
                 else if (value != u"OFF" && value != u"0")
                     readOnly << row.value(0);
             }
-            // super_read_only turns read_only on as well; one line names the stronger.
-            if (readOnly.contains(QStringLiteral("super_read_only")))
-                readOnly.removeAll(QStringLiteral("read_only"));
+            // Both lines where super_read_only turned read_only on: turning it off leaves
+            // read_only on.
         });
         ask(TriggerTableEnginesQuery, [this](const StatementOutcome &outcome) {
             mustPass(outcome);

@@ -402,7 +402,8 @@ void TestProvisioningRun::shouldRefuseAndChangeNothing_data()
     // A server that refuses the application's changes, to an account that could still make them.
     const QString all = QStringLiteral("GRANT ALL ON *.* TO {account}");
     row("read_only", {all, "set global read_only = 1"}, {"read_only"});
-    row("super_read_only", {all, "MySQL: set global super_read_only = 1"}, {"super_read_only"});
+    row("super_read_only", {all, "MySQL: set global super_read_only = 1"},
+        {"read_only", "super_read_only"});
     // MySQL runs a trigger with its definer's default roles alone.
     const QStringList roleRights{"MySQL: CREATE ROLE {role}",
                                  "GRANT " + ReadmeRights + " ON `{db}`.* TO {role}"};
