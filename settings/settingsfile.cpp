@@ -255,6 +255,9 @@ bool loadSettingsFile(const QString &fileName, FileProblem *problem)
     if (!text)
         return false;
 
+    // Unlike the three key lines, the CA certificate's has no value to keep: without it, the
+    // server is not verified.
+    ConnectionSettings::dbCaFile.clear();
     for (const Line &line : text->lines) {
         const QStringList fields = text->fieldsOf(line);
         const QString &key = fields.first();

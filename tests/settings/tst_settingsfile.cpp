@@ -177,11 +177,13 @@ void TestSettingsFile::shouldReadKeyLines()
 {
     QFETCH(QByteArray, content);
     writeFile(conf(), content);
+    ConnectionSettings::dbCaFile = QStringLiteral("old-ca.pem");
 
     QVERIFY(loadSettingsFile(conf()));
     QTEST(ConnectionSettings::dbHost, "host");
     QTEST(ConnectionSettings::dbUser, "user");
     QTEST(ConnectionSettings::dbPassword, "password");
+    QVERIFY2(ConnectionSettings::dbCaFile.isEmpty(), "a file without the CA line verifies nothing");
 }
 
 void TestSettingsFile::shouldKeepValuesWhenFileIsMissing()
