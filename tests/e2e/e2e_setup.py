@@ -307,14 +307,6 @@ class SetupWindowTest(unittest.TestCase):
                             "the settings dialog to close")
         self.wait_for_label(window, before, SAVED, red=False)
 
-    def accessibility_bus(self):
-        try:
-            bus = xsession.AccessibilityBus(self.xserver)
-        except xsession.DriverError as error:
-            self.skipTest(f"the AT-SPI bus cannot start: {error}")
-        self.addCleanup(bus.stop)
-        return bus
-
     def picture(self, window, name):
         if OPTIONS.pictures:
             window.save_png(os.path.join(OPTIONS.pictures, name))
@@ -442,7 +434,11 @@ class SetupWindowTest(unittest.TestCase):
         python = pyatspi_python()
         if not python:
             self.skipTest("no Python with pyatspi (Debian package python3-pyatspi)")
-        bus = self.accessibility_bus()
+        try:
+            bus = xsession.AccessibilityBus(self.xserver)
+        except xsession.DriverError as error:
+            self.skipTest(f"the AT-SPI bus cannot start: {error}")
+        self.addCleanup(bus.stop)
 
         # A run started with Enter in the password field fails: an alert, the focus back there.
         window = self.start(f"hname:{WRONG_HOST}\nMySQLu:nobody\nMySQLp:\n", env=bus.env)
@@ -471,11 +467,9 @@ class SetupWindowTest(unittest.TestCase):
     def test_6_screen_reader_speaks_every_outcome_by_itself(self):
         self.need_database()
         self.db.reset_inventory()
-        bus = self.accessibility_bus()
         skipped = pathlib.Path(OPTIONS.artifacts, "screen-reader-skipped")
         try:
-            orca = xsession.ScreenReader(self.xserver, bus,
-                                         os.path.join(OPTIONS.artifacts, "orca.log"))
+            orca = xsession.ScreenReader(self.xserver, os.path.join(OPTIONS.artifacts, "orca.log"))
         except xsession.DriverError as error:
             skipped.write_text(str(error))
             self.skipTest(f"Orca cannot run: {error}")
@@ -486,7 +480,7 @@ class SetupWindowTest(unittest.TestCase):
             for _ in range(times):
                 window.key(key)
                 orca.wait_for(heard)
-        window = self.start(settings_text(WRONG_HOST, self.db), env=bus.env)
+        window = self.start(settings_text(WRONG_HOST, self.db), env=orca.bus.env)
         # The window's own text is read when it is activated; a field entered by Tab by its name.
         window.focus()
         orca.wait_for(f"Dialog dialog {EXPLANATION}")

@@ -349,19 +349,20 @@ class AccessibilityBus:
 
 
 class ScreenReader:
-    """Orca on the private AT-SPI bus, with a speech server of its own that speaks into a null
-    sound device (without a device that takes the sound, Orca hangs after its third utterance).
-    What it says is read from its debug log. Fails with DriverError where Orca cannot run."""
+    """Orca on an AT-SPI bus of its own (bus.env leads a program there) and a speech server that
+    speaks into a null sound device (without a device that takes the sound, Orca hangs after its
+    third utterance). What it says is read from its debug log. DriverError: Orca cannot run."""
 
     SPEECH = re.compile(r"SPEECH OUTPUT: '(.*?)' ?\{'", re.DOTALL)
 
-    def __init__(self, xserver, bus, log_path):
+    def __init__(self, xserver, log_path):
         if not (shutil.which("orca") and shutil.which("speech-dispatcher")):
             raise DriverError("orca or speech-dispatcher is missing (scripts/install-deps.sh)")
         # Orca does not start beside another Orca of the same user.
         if subprocess.run(["pgrep", "-u", str(os.getuid()), "-x", "orca"],
                           stdout=subprocess.DEVNULL).returncode == 0:
             raise DriverError("another Orca of this user is running")
+        self.bus = AccessibilityBus(xserver)
         self.home = tempfile.TemporaryDirectory(prefix="quorvo-orca-")
         home = self.home.name
         os.makedirs(os.path.join(home, ".config", "speech-dispatcher"))
@@ -379,7 +380,7 @@ class ScreenReader:
         self.process = subprocess.Popen(
             ["orca", "--debug-file", os.ttyname(self.other_end)], stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL, start_new_session=True,
-            env=dict(xserver.env(), **bus.env, HOME=home, XDG_RUNTIME_DIR=home))
+            env=dict(xserver.env(), **self.bus.env, HOME=home, XDG_RUNTIME_DIR=home))
         self.heard = 0
         try:
             self.wait_for("Screen reader on.", 60)
@@ -401,14 +402,13 @@ class ScreenReader:
     def stop(self):
         stop_process(self.process)
         # Orca's speech server leaves its session; its pid file says which process it is.
-        try:
-            os.kill(int(pathlib.Path(self.home.name, "speech-dispatcher", "pid",
-                                     "speech-dispatcher.pid").read_text()), signal.SIGTERM)
-        except (OSError, ValueError):
-            pass
+        subprocess.run(["pkill", "-F", os.path.join(self.home.name, "speech-dispatcher", "pid",
+                                                     "speech-dispatcher.pid")],
+                       stderr=subprocess.DEVNULL)
         os.close(self.other_end)
         os.close(self.terminal)
         stop_process(self.copier)
+        self.bus.stop()
         self.home.cleanup()
 
 
