@@ -21,6 +21,7 @@ import argparse
 import hashlib
 import json
 import os
+import pathlib
 import shutil
 import stat
 import subprocess
@@ -306,14 +307,6 @@ class SetupWindowTest(unittest.TestCase):
                             "the settings dialog to close")
         self.wait_for_label(window, before, SAVED, red=False)
 
-    def accessibility_bus(self):
-        try:
-            bus = xsession.AccessibilityBus(self.xserver)
-        except xsession.DriverError as error:
-            self.skipTest(f"the AT-SPI bus cannot start: {error}")
-        self.addCleanup(bus.stop)
-        return bus
-
     def picture(self, window, name):
         if OPTIONS.pictures:
             window.save_png(os.path.join(OPTIONS.pictures, name))
@@ -441,7 +434,11 @@ class SetupWindowTest(unittest.TestCase):
         python = pyatspi_python()
         if not python:
             self.skipTest("no Python with pyatspi (Debian package python3-pyatspi)")
-        bus = self.accessibility_bus()
+        try:
+            bus = xsession.AccessibilityBus(self.xserver)
+        except xsession.DriverError as error:
+            self.skipTest(f"the AT-SPI bus cannot start: {error}")
+        self.addCleanup(bus.stop)
 
         # A run started with Enter in the password field fails: an alert, the focus back there.
         window = self.start(f"hname:{WRONG_HOST}\nMySQLu:nobody\nMySQLp:\n", env=bus.env)
@@ -467,50 +464,43 @@ class SetupWindowTest(unittest.TestCase):
         self.windows[-1].key("Escape")
         self.close_with_escape(window)
 
-
     def test_6_screen_reader_speaks_every_outcome_by_itself(self):
         self.need_database()
         self.db.reset_inventory()
-        skipped = os.path.join(OPTIONS.artifacts, "screen-reader-skipped")
-        bus = self.accessibility_bus()
+        skipped = pathlib.Path(OPTIONS.artifacts, "screen-reader-skipped")
         try:
-            orca = xsession.ScreenReader(self.xserver, bus,
-                                         os.path.join(OPTIONS.artifacts, "orca.log"))
+            orca = xsession.ScreenReader(self.xserver, os.path.join(OPTIONS.artifacts, "orca.log"))
         except xsession.DriverError as error:
-            with open(skipped, "w") as f:
-                f.write(str(error))
+            skipped.write_text(str(error))
             self.skipTest(f"Orca cannot run: {error}")
-        if os.path.exists(skipped):
-            os.remove(skipped)
+        skipped.unlink(missing_ok=True)
         self.addCleanup(orca.stop)
-        window = self.start(settings_text(WRONG_HOST, self.db), env=bus.env)
+
+        def press(window, key, heard, times=1):
+            for _ in range(times):
+                window.key(key)
+                orca.wait_for(heard)
+        window = self.start(settings_text(WRONG_HOST, self.db), env=orca.bus.env)
         # The window's own text is read when it is activated; a field entered by Tab by its name.
         window.focus()
         orca.wait_for(f"Dialog dialog {EXPLANATION}")
         orca.wait_for("Username text.")
         window.type_text("Warden")
-        window.key("Tab")
-        orca.wait_for("Password text.")
+        press(window, "Tab", "Password text.")
         window.type_text("tower-bell")
         # Each outcome is spoken with no key pressed after it, a repeated failure too.
-        for _ in range(2):
-            window.key("Return")
-            orca.wait_for(f"notification Error: {refused_at(WRONG_HOST)}")
-        window.key("alt+d")
+        press(window, "Return", f"notification Error: {refused_at(WRONG_HOST)}", times=2)
+        press(window, "alt+d", "Database hostname text.")
         config = self.program.window("Database Configuration", WINDOW_TIMEOUT)
         self.windows.append(config)
-        orca.wait_for("Database hostname text.")
         config.key("ctrl+a")
         config.type_text("a:b")
-        for _ in range(2):
-            config.key("Return")
-            orca.wait_for("notification Error: The values may not contain ':' or line breaks.")
+        unfit = "The values may not contain ':' or line breaks."
+        press(config, "Return", f"notification Error: {unfit}", times=2)
         config.key("ctrl+a")
         config.type_text(self.db.host)
-        config.key("Return")
-        orca.wait_for(f"notification {SAVED}")
-        window.key("Return")
-        orca.wait_for(f"notification {SUCCESS}")
+        press(config, "Return", f"notification {SAVED}")
+        press(window, "Return", f"notification {SUCCESS}")
         self.assert_accounts([("Warden", "tower-bell")])
         self.assertNotIn("notification", orca.utterances(), "an empty notification was spoken")
         self.close_with_escape(window)

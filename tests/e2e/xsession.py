@@ -8,13 +8,13 @@ its own pid.
 
 import difflib
 import os
+import pathlib
 import re
 import select
 import shutil
 import signal
 import subprocess
 import tempfile
-import threading
 import time
 import tty
 
@@ -349,50 +349,44 @@ class AccessibilityBus:
 
 
 class ScreenReader:
-    """Orca on the private AT-SPI bus, with a speech server of its own that speaks into a null
-    sound device (without a device that takes the sound, Orca hangs after its third utterance).
-    What it says is read from its debug log. Fails with DriverError where Orca cannot run."""
+    """Orca on an AT-SPI bus of its own (bus.env leads a program there) and a speech server that
+    speaks into a null sound device (without a device that takes the sound, Orca hangs after its
+    third utterance). What it says is read from its debug log. DriverError: Orca cannot run."""
 
     SPEECH = re.compile(r"SPEECH OUTPUT: '(.*?)' ?\{'", re.DOTALL)
 
-    def __init__(self, xserver, bus, log_path):
+    def __init__(self, xserver, log_path):
         if not (shutil.which("orca") and shutil.which("speech-dispatcher")):
             raise DriverError("orca or speech-dispatcher is missing (scripts/install-deps.sh)")
         # Orca does not start beside another Orca of the same user.
         if subprocess.run(["pgrep", "-u", str(os.getuid()), "-x", "orca"],
                           stdout=subprocess.DEVNULL).returncode == 0:
             raise DriverError("another Orca of this user is running")
+        self.bus = AccessibilityBus(xserver)
         self.home = tempfile.TemporaryDirectory(prefix="quorvo-orca-")
         home = self.home.name
         os.makedirs(os.path.join(home, ".config", "speech-dispatcher"))
-        with open(os.path.join(home, ".asoundrc"), "w") as f:
-            f.write("pcm.!default { type null }\n")
-        with open(os.path.join(home, ".config", "speech-dispatcher", "speechd.conf"), "w") as f:
-            f.write('AudioOutputMethod "alsa"\n')
+        pathlib.Path(home, ".asoundrc").write_text("pcm.!default { type null }\n")
+        pathlib.Path(home, ".config", "speech-dispatcher", "speechd.conf").write_text(
+            'AudioOutputMethod "alsa"\n')
         # Orca flushes its log only when the buffer is full, but line by line to a terminal: so
-        # it writes to a terminal whose other end copies into the log.
-        self.log_path, self.log = log_path, open(log_path, "wb", buffering=0)
+        # it writes to a terminal whose other end cat copies into the log.
+        self.log_path = log_path
         self.terminal, self.other_end = os.openpty()
         tty.setraw(self.other_end)
-        threading.Thread(target=self._copy_log, daemon=True).start()
+        with open(log_path, "wb") as log:
+            self.copier = subprocess.Popen(["cat"], stdin=self.terminal, stdout=log,
+                                           stderr=subprocess.DEVNULL)
         self.process = subprocess.Popen(
             ["orca", "--debug-file", os.ttyname(self.other_end)], stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL, start_new_session=True,
-            env=dict(xserver.env(), **bus.env, HOME=home, XDG_RUNTIME_DIR=home,
-                     XDG_CONFIG_HOME=os.path.join(home, ".config")))
+            env=dict(xserver.env(), **self.bus.env, HOME=home, XDG_RUNTIME_DIR=home))
         self.heard = 0
         try:
             self.wait_for("Screen reader on.", 60)
         except DriverError:
             self.stop()
             raise
-
-    def _copy_log(self):
-        try:
-            while chunk := os.read(self.terminal, 65536):
-                self.log.write(chunk)
-        except OSError:
-            pass
 
     def utterances(self):
         with open(self.log_path, errors="replace") as log:
@@ -401,23 +395,20 @@ class ScreenReader:
     def wait_for(self, text, timeout=45.0):
         """Waits until Orca says text after what it was last heard saying, and moves past it."""
         def said():
-            spoken = self.utterances()
-            return next((i + 1 for i in range(self.heard, len(spoken))
-                         if spoken[i] == normalise(text)), None)
+            spoken = self.utterances()[self.heard:]
+            return normalise(text) in spoken and self.heard + spoken.index(normalise(text)) + 1
         self.heard = wait_until(said, timeout, f"Orca to say {text!r}", 0.2)
 
     def stop(self):
         stop_process(self.process)
         # Orca's speech server leaves its session; its pid file says which process it is.
-        try:
-            with open(os.path.join(self.home.name, "speech-dispatcher", "pid",
-                                   "speech-dispatcher.pid")) as f:
-                os.kill(int(f.read()), signal.SIGTERM)
-        except (OSError, ValueError):
-            pass
+        subprocess.run(["pkill", "-F", os.path.join(self.home.name, "speech-dispatcher", "pid",
+                                                     "speech-dispatcher.pid")],
+                       stderr=subprocess.DEVNULL)
         os.close(self.other_end)
         os.close(self.terminal)
-        self.log.close()
+        stop_process(self.copier)
+        self.bus.stop()
         self.home.cleanup()
 
 
