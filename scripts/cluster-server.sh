@@ -151,18 +151,23 @@ EOF
     sql 1 "select VARIABLE_VALUE from information_schema.GLOBAL_STATUS where VARIABLE_NAME = 'WSREP_CLUSTER_SIZE'"
 }
 
+# Starts MySQL server N of the set in NODE on ADDRESS, with GTIDs and the options given.
+mysql_node() {
+    local node=$1 n=$2 address=$3 log=$1/start.log
+    shift 3
+    mkdir -p "$node"
+    echo "mysql $node" >>"$dir/servers"
+    "$scripts/peer-server.sh" mysql start "$node" "$address" --server-id="$n" --gtid-mode=ON \
+        --enforce-gtid-consistency=ON "$@" >"$log" 2>&1 ||
+        die "$(grep -h 'peer-server:' "$log" | tail -n 1 | sed 's/^peer-server: //')"
+}
+
 replica_start() {
     [[ $# -eq 2 ]] || usage
-    local n=0 address node log
+    local n=0 address
     for address in "$@"; do
         n=$((n + 1))
-        node=$dir/mysql$n
-        mkdir -p "$node"
-        log=$node/start.log
-        echo "mysql $node" >>"$dir/servers"
-        "$scripts/peer-server.sh" mysql start "$node" "$address" --server-id=$n --gtid-mode=ON \
-            --enforce-gtid-consistency=ON >"$log" 2>&1 ||
-            die "$(grep -h 'peer-server:' "$log" | tail -n 1 | sed 's/^peer-server: //')"
+        mysql_node "$dir/mysql$n" $n "$address"
     done
     sql 1 "CREATE USER 'quorvo_repl'@'%' IDENTIFIED BY 'quorvo-repl';
            GRANT REPLICATION SLAVE ON *.* TO 'quorvo_repl'@'%'"
@@ -188,7 +193,7 @@ group_test() {
         QUORVO_IN_NETNS=1 exec unshare -n -- "$0" group test "$dir" "$@"
     fi
     ip link set lo up || die "the namespace's loopback interface could not be set up"
-    local n=0 address node log seeds=() status=0
+    local n=0 address node seeds=() status=0
     for address in "${@:1:3}"; do
         ip addr add "$address/32" dev lo
         seeds+=("$address:$((33061 + ${#seeds[@]}))")
@@ -196,18 +201,13 @@ group_test() {
     for address in "${@:1:3}"; do
         n=$((n + 1))
         node=$dir/member$n
-        mkdir -p "$node"
-        log=$node/start.log
-        echo "mysql $node" >>"$dir/servers"
-        "$scripts/peer-server.sh" mysql start "$node" "$address" --server-id=$n --gtid-mode=ON \
-            --enforce-gtid-consistency=ON --plugin-load-add=group_replication.so \
+        mysql_node "$node" $n "$address" --plugin-load-add=group_replication.so \
             --group-replication-group-name=5d1f6c3e-9a4b-4c1e-8f00-0000000000a1 \
             --group-replication-local-address="${seeds[n - 1]}" \
             --group-replication-group-seeds="$(IFS=,; echo "${seeds[*]}")" \
             --group-replication-communication-stack=XCOM --report-host="$address" \
             --group-replication-start-on-boot=OFF \
-            --group-replication-recovery-get-public-key=ON >"$log" 2>&1 ||
-            die "$(grep -h 'peer-server:' "$log" | tail -n 1 | sed 's/^peer-server: //')"
+            --group-replication-recovery-get-public-key=ON
         # The account for the state transfer, on each member alone.
         sql $n "SET SQL_LOG_BIN = 0; CREATE USER 'quorvo_repl'@'%' IDENTIFIED BY 'quorvo-repl';
                 GRANT REPLICATION SLAVE, BACKUP_ADMIN, GROUP_REPLICATION_STREAM, CONNECTION_ADMIN
