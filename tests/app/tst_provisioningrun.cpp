@@ -390,8 +390,8 @@ void TestProvisioningRun::shouldRefuseAndChangeNothing_data()
     row("an accounts table with a column the run cannot fill",
         {grant(ReadmeRights), "create table users (username varchar(25) primary key, password "
                               "varbinary(30), Email varchar(50) not null)"},
-        {"The column users.Email may not be empty and has no default: the setup cannot add an "
-         "account to the table."});
+        {"The column users.Email must be given a value (it is NOT NULL and has no default): the "
+         "setup cannot add an account to the table."});
     // Sessions that the server starts otherwise: the run's own settings hold.
     for (const char *setting :
          {"set global autocommit = 0", "set global init_connect = 'SET autocommit = 0'",
