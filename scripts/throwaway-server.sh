@@ -13,10 +13,10 @@
 # Each server gets the database ozrinventory and an account USER with all privileges (and the
 # right to grant them, for accounts of a test's own). QUORVO_DB_BINLOG=1 switches binary logging
 # on for the MariaDB servers, as replicated servers run; MySQL logs by default.
-# QUORVO_DB_OWN_CA=1 gives MariaDB 11.8 a certificate signed by a CA of its own (DIR/tls/ca.pem,
-# which @@ssl_ca names), as an administrator sets one up; otherwise it makes a self-signed one
-# at every start. MySQL always has its own (ca.pem in its data folder); MariaDB 10.11 offers no
-# TLS. Every server
+# QUORVO_DB_OWN_CA=1 gives MariaDB 11.8 and MySQL 9.7 a certificate for their address signed by
+# a CA of its own (DIR/tls/ca.pem, which @@ssl_ca names), as an administrator sets one up;
+# otherwise MariaDB makes a self-signed one at every start, and MySQL uses its own CA (ca.pem in
+# its data folder, a certificate that names no host); MariaDB 10.11 offers no TLS. Every server
 # started here is stopped and its folder removed when the calling script exits, whatever the
 # outcome.
 
@@ -82,7 +82,7 @@ throwaway_peer() {
     if [[ $kind == mariadb* && ${QUORVO_DB_BINLOG:-0} == 1 ]]; then
         options=(--log-bin="$dir/binlog" --server-id=1)
     fi
-    if [[ $kind == mariadb && ${QUORVO_DB_OWN_CA:-0} == 1 ]]; then
+    if [[ ($kind == mariadb || $kind == mysql) && ${QUORVO_DB_OWN_CA:-0} == 1 ]]; then
         read -ra tls <<<"$(throwaway_own_ca "$dir" "$throwaway_peer_address")"
         options+=("${tls[@]}")
     fi
