@@ -27,6 +27,7 @@ import stat
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -477,7 +478,11 @@ class SetupWindowTest(unittest.TestCase):
         self.addCleanup(orca.stop)
 
         def press(window, key, heard, times=1):
-            for _ in range(times):
+            for repeat in range(times):
+                # The window takes a press within the double-click interval (Qt's 400 ms) of the
+                # one that started a run as part of it; a quick Orca is heard sooner than that.
+                if repeat:
+                    time.sleep(0.5)
                 window.key(key)
                 orca.wait_for(heard)
         window = self.start(settings_text(WRONG_HOST, self.db), env=orca.bus.env)
@@ -490,7 +495,8 @@ class SetupWindowTest(unittest.TestCase):
         window.type_text("tower-bell")
         # Each outcome is spoken with no key pressed after it, a repeated failure too.
         press(window, "Return", f"notification Error: {refused_at(WRONG_HOST)}", times=2)
-        press(window, "alt+d", "Database hostname text.")
+        # Orca 48 at times leaves the role out here.
+        press(window, "alt+d", ("Database hostname text.", "Database hostname."))
         config = self.program.window("Database Configuration", WINDOW_TIMEOUT)
         self.windows.append(config)
         config.key("ctrl+a")
@@ -520,6 +526,17 @@ class HarnessSelfCheckTest(unittest.TestCase):
                                   capture_output=True, check=True)
             self.assertEqual(expected_digest(username, password).hex(),
                              sha1.stdout.split()[0].decode(), (username, password))
+
+    def test_notification_reads_alike_from_either_orca(self):
+        def log(*events):
+            return "".join("vvvvv START EVENT vvvvv\n" + "".join(
+                f"SPEECH OUTPUT: '{text}' {{'established': False}}\n" for text in event)
+                for event in events)
+        spoken = xsession.ScreenReader.spoken
+        self.assertEqual(spoken(log(["notification Error: x"], ["notification", "Error: x"])),
+                         ["notification Error: x"] * 2)
+        # A notification without text, and a text of the next event, stay apart.
+        self.assertEqual(spoken(log(["notification"], ["Saved."])), ["notification", "Saved."])
 
     def test_text_matching_tells_messages_apart(self):
         wrapped_success = ("The system has been set up and the user\nhas been added.\n"

@@ -354,6 +354,8 @@ class ScreenReader:
     third utterance). What it says is read from its debug log. DriverError: Orca cannot run."""
 
     SPEECH = re.compile(r"SPEECH OUTPUT: '(.*?)' ?\{'", re.DOTALL)
+    # Orca's log marks where the handling of each event begins and ends.
+    EVENT_MARK = re.compile(r"^(?:vvvvv|\^\^\^\^\^) ", re.MULTILINE)
 
     def __init__(self, xserver, log_path):
         if not (shutil.which("orca") and shutil.which("speech-dispatcher")):
@@ -388,15 +390,35 @@ class ScreenReader:
             self.stop()
             raise
 
+    @classmethod
+    def spoken(cls, log):
+        """What the log says Orca spoke. Orca 43 says a notification's role and text in one
+        utterance, Orca 48 in two for the same event: those two are one here, so that both read
+        alike and a notification without text stays "notification" alone."""
+        said = []
+        for event in cls.EVENT_MARK.split(log):
+            role_only = False
+            for text in map(normalise, cls.SPEECH.findall(event)):
+                if role_only:
+                    said[-1] += " " + text
+                else:
+                    said.append(text)
+                role_only = text == "notification" and not role_only
+        return said
+
     def utterances(self):
         with open(self.log_path, errors="replace") as log:
-            return [normalise(text) for text in self.SPEECH.findall(log.read())]
+            return self.spoken(log.read())
 
     def wait_for(self, text, timeout=45.0):
-        """Waits until Orca says text after what it was last heard saying, and moves past it."""
+        """Waits until Orca says text (or one of a tuple of the phrasings of Orca's versions)
+        after what it was last heard saying, and moves past it."""
+        texts = {normalise(one) for one in ((text,) if isinstance(text, str) else text)}
+
         def said():
             spoken = self.utterances()[self.heard:]
-            return normalise(text) in spoken and self.heard + spoken.index(normalise(text)) + 1
+            at = [index for index, one in enumerate(spoken) if one in texts]
+            return bool(at) and self.heard + at[0] + 1
         self.heard = wait_until(said, timeout, f"Orca to say {text!r}", 0.2)
 
     def stop(self):
