@@ -548,6 +548,12 @@ void TestProvisioningRun::checkKeysOutAsAnotherAccount()
     LimitedAccount clerk(*admin);
     QVERIFY(clerk.grant(QStringLiteral("SELECT, INSERT, UPDATE, DELETE"),
                         QStringLiteral("`%1`.*").arg(scratch->databaseName())));
+    // A Galera node applies the grant made on another a moment later: its login waits for it.
+    if (testdatabase::otherNodes().contains(ConnectionSettings::dbHost)) {
+        const testdatabase::AdminConnection node(ConnectionSettings::dbHost);
+        QVERIFY(node.exec(QStringLiteral("set session wsrep_sync_wait = 1")) &&
+                node.exec(QStringLiteral("select 1")));
+    }
     ConnectionSettings::dbUser = clerk.userName();
     ConnectionSettings::dbPassword = LimitedAccount::Password;
     const QString clerkConnection = testdatabase::uniqueName(QStringLiteral("clerk"));
